@@ -1,0 +1,4 @@
+#include "platform/rtl/SysUtils.h"
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/Kernel.h"
