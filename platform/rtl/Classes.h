@@ -45,7 +45,8 @@ enum TComponentStateFlag : std::uint32_t {
 using TComponentState = std::uint32_t;  // a set of TComponentStateFlag bits
 
 // A named component; an owner frees the components it owns (last inserted first) when it is
-// destroyed, and a component leaves its owner's list when it is destroyed itself.
+// destroyed, and a component leaves its owner's list when it is destroyed itself. While an owner
+// is destroyed, it and everything it owns carry csDestroying.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
@@ -68,6 +69,10 @@ class TComponent : public TPersistent {
 
   void InsertComponent(TComponent* AComponent);  // takes ownership
   void RemoveComponent(TComponent* AComponent);  // gives it up without freeing
+
+ protected:
+  // Sets csDestroying here and on every owned component; the destructor calls it first.
+  void Destroying();
 
  private:
   std::string FName;
@@ -226,14 +231,15 @@ class TList : public TObject {
 };
 
 // A TList guarded by a lock that one thread may take several times (LockList / UnlockList
-// pairs). Add, Remove and Clear take the lock themselves.
+// pairs). Add, Remove and Clear take the lock themselves; Add ignores an item that is listed
+// already.
 class TThreadList : public TObject {
  public:
   TThreadList() = default;
   ~TThreadList() override = default;
   TList* LockList();
   void UnlockList();
-  void Add(void* Item);  // adds even when the item is listed already
+  void Add(void* Item);
   void Remove(void* Item);
   void Clear();
 
@@ -337,8 +343,11 @@ class TStringList : public TStrings {
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 using TThreadMethod = std::function<void()>;
 
-// A thread object. The system thread is made when the thread starts (at construction unless
-// CreateSuspended; else by Start/Resume). When Execute returns (an exception it lets out is
+// A thread object. The system thread is made when the thread starts. C++ cannot run an
+// override from a base constructor, so TThread's constructor never starts it: a class that
+// passes CreateSuspended = false calls Start() at the end of its own constructor; with true
+// the creator calls Start/Resume later. A derived destructor that frees what Execute uses
+// calls Terminate() and WaitFor() first. When Execute returns (an exception it lets out is
 // caught and kept as FatalException), OnTerminate runs on the user-interface thread through
 // Synchronize; then, with FreeOnTerminate, the object deletes itself on its own thread.
 //
