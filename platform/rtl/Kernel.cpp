@@ -87,14 +87,21 @@ struct GlobalBlock {
   unsigned locks{0};
 };
 
-std::mutex gGlobalLock;
-std::unordered_map<std::uintptr_t, GlobalBlock> gBlocks;
-// Moveable handles end in binary 0100, which no allocation's address does.
-std::uintptr_t gNextMoveable = 0x10004;
+// Tables are never destroyed: other threads may still use them while the process exits.
+struct GlobalTable {
+  std::mutex lock;
+  std::unordered_map<std::uintptr_t, GlobalBlock> blocks;
+  // Moveable handles end in binary 0100, which no allocation's address does.
+  std::uintptr_t nextMoveable = 0x10004;
+};
+GlobalTable& Globals() {
+  static GlobalTable* const table = new GlobalTable;
+  return *table;
+}
 
 GlobalBlock* FindBlock(HGLOBAL hMem) {
-  const auto it = gBlocks.find(reinterpret_cast<std::uintptr_t>(hMem));
-  if (it == gBlocks.end()) {
+  const auto it = Globals().blocks.find(reinterpret_cast<std::uintptr_t>(hMem));
+  if (it == Globals().blocks.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -115,20 +122,20 @@ HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
     return nullptr;
   }
   GlobalBlock block{memory, dwBytes, allocated, (uFlags & GMEM_MOVEABLE) != 0, 0};
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   std::uintptr_t handle;
   if (block.moveable) {
-    handle = gNextMoveable;
-    gNextMoveable += 0x10;
+    handle = Globals().nextMoveable;
+    Globals().nextMoveable += 0x10;
   } else {
     handle = reinterpret_cast<std::uintptr_t>(memory);
   }
-  gBlocks.emplace(handle, block);
+  Globals().blocks.emplace(handle, block);
   return reinterpret_cast<HGLOBAL>(handle);
 }
 
 LPVOID GlobalLock(HGLOBAL hMem) {
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   GlobalBlock* block = FindBlock(hMem);
   if (!block) return nullptr;
   if (block->moveable && block->locks < 0xFF) ++block->locks;
@@ -136,7 +143,7 @@ LPVOID GlobalLock(HGLOBAL hMem) {
 }
 
 BOOL GlobalUnlock(HGLOBAL hMem) {
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   GlobalBlock* block = FindBlock(hMem);
   if (!block) return FALSE;
   if (!block->moveable) {
@@ -153,13 +160,13 @@ BOOL GlobalUnlock(HGLOBAL hMem) {
 }
 
 SIZE_T GlobalSize(HGLOBAL hMem) {
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   const GlobalBlock* block = FindBlock(hMem);
   return block ? block->size : 0;
 }
 
 HGLOBAL GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags) {
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   GlobalBlock* block = FindBlock(hMem);
   if (!block) return nullptr;
   if (dwBytes > GLOBAL_MAX_BLOCK) {
@@ -188,19 +195,19 @@ HGLOBAL GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags) {
   if (!block->moveable && reinterpret_cast<std::uintptr_t>(block->memory) != handle) {
     // A fixed block that moved: its address is its new handle.
     GlobalBlock moved = *block;
-    gBlocks.erase(handle);
+    Globals().blocks.erase(handle);
     handle = reinterpret_cast<std::uintptr_t>(moved.memory);
-    gBlocks.emplace(handle, moved);
+    Globals().blocks.emplace(handle, moved);
   }
   return reinterpret_cast<HGLOBAL>(handle);
 }
 
 HGLOBAL GlobalFree(HGLOBAL hMem) {
-  std::lock_guard guard(gGlobalLock);
+  std::lock_guard guard(Globals().lock);
   GlobalBlock* block = FindBlock(hMem);
   if (!block) return hMem;
   std::free(block->memory);
-  gBlocks.erase(reinterpret_cast<std::uintptr_t>(hMem));
+  Globals().blocks.erase(reinterpret_cast<std::uintptr_t>(hMem));
   return nullptr;
 }
 
@@ -216,15 +223,21 @@ struct EventObject {
   bool signaled{false};
 };
 
-std::mutex gHandleLock;
-std::unordered_map<std::uintptr_t, std::shared_ptr<EventObject>> gEvents;
-// Event handles end in binary 1000: distinct from memory handles and addresses.
-std::uintptr_t gNextEvent = 0x20008;
+struct EventTable {
+  std::mutex lock;
+  std::unordered_map<std::uintptr_t, std::shared_ptr<EventObject>> events;
+  // Event handles end in binary 1000: distinct from memory handles and addresses.
+  std::uintptr_t nextEvent = 0x20008;
+};
+EventTable& Events() {
+  static EventTable* const table = new EventTable;
+  return *table;
+}
 
 std::shared_ptr<EventObject> FindEvent(HANDLE h) {
-  std::lock_guard guard(gHandleLock);
-  const auto it = gEvents.find(reinterpret_cast<std::uintptr_t>(h));
-  if (it == gEvents.end()) {
+  std::lock_guard guard(Events().lock);
+  const auto it = Events().events.find(reinterpret_cast<std::uintptr_t>(h));
+  if (it == Events().events.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -237,10 +250,10 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
   auto event = std::make_shared<EventObject>();
   event->manualReset = bManualReset != FALSE;
   event->signaled = bInitialState != FALSE;
-  std::lock_guard guard(gHandleLock);
-  const std::uintptr_t handle = gNextEvent;
-  gNextEvent += 0x10;
-  gEvents.emplace(handle, std::move(event));
+  std::lock_guard guard(Events().lock);
+  const std::uintptr_t handle = Events().nextEvent;
+  Events().nextEvent += 0x10;
+  Events().events.emplace(handle, std::move(event));
   return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -281,8 +294,8 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  std::lock_guard guard(gHandleLock);
-  if (gEvents.erase(reinterpret_cast<std::uintptr_t>(hObject)) == 0) {
+  std::lock_guard guard(Events().lock);
+  if (Events().events.erase(reinterpret_cast<std::uintptr_t>(hObject)) == 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -35,12 +35,15 @@ std::string UnqualifiedName(const char* Mangled) {
 }  // namespace
 
 std::string TObject::ClassName() const {
-  static std::mutex lock;
-  static std::map<std::type_index, std::string> names;
+  struct Cache {
+    std::mutex lock;
+    std::map<std::type_index, std::string> names;
+  };
+  static Cache* const cache = new Cache;  // never destroyed: usable while the process exits
   const std::type_index type(typeid(*this));
-  std::lock_guard guard(lock);
-  auto it = names.find(type);
-  if (it == names.end()) it = names.emplace(type, UnqualifiedName(type.name())).first;
+  std::lock_guard guard(cache->lock);
+  auto it = cache->names.find(type);
+  if (it == cache->names.end()) it = cache->names.emplace(type, UnqualifiedName(type.name())).first;
   return it->second;
 }
 

@@ -32,10 +32,17 @@ struct SyncCall {
 };
 
 // One lock and one condition serve the queue, the waiting callers and WaitFor: every queued,
-// finished or cancelled call and every ended thread notifies all waiters.
-std::mutex gSyncLock;
-std::condition_variable gSyncChanged;
-std::deque<SyncCall*> gSyncQueue;
+// finished or cancelled call and every ended thread notifies all waiters. Never destroyed:
+// threads may still wait on them while the process exits.
+struct SyncState {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<SyncCall*> queue;
+};
+SyncState& Sync() {
+  static SyncState* const state = new SyncState;
+  return *state;
+}
 
 thread_local TThread* tCurrentThread = nullptr;
 
@@ -67,15 +74,15 @@ bool IsMainThread() {
 
 bool CheckSynchronize(int Timeout) {
   if (!IsMainThread()) throw EThread("CheckSynchronize called from a thread that is not the main thread");
-  std::unique_lock lock(gSyncLock);
-  if (gSyncQueue.empty() && Timeout > 0)
-    gSyncChanged.wait_for(lock, std::chrono::milliseconds(Timeout), [] { return !gSyncQueue.empty(); });
+  std::unique_lock lock(Sync().lock);
+  if (Sync().queue.empty() && Timeout > 0)
+    Sync().changed.wait_for(lock, std::chrono::milliseconds(Timeout), [] { return !Sync().queue.empty(); });
   // Only the calls queued by now: a caller that queues again at once cannot keep us here.
-  std::size_t pending = gSyncQueue.size();
+  std::size_t pending = Sync().queue.size();
   bool ran = false;
-  while (pending-- > 0 && !gSyncQueue.empty()) {
-    SyncCall* call = gSyncQueue.front();
-    gSyncQueue.pop_front();
+  while (pending-- > 0 && !Sync().queue.empty()) {
+    SyncCall* call = Sync().queue.front();
+    Sync().queue.pop_front();
     call->state = SyncCall::State::Running;
     lock.unlock();
     try {
@@ -85,7 +92,7 @@ bool CheckSynchronize(int Timeout) {
     }
     lock.lock();
     call->state = SyncCall::State::Done;  // the caller may free the call from here on
-    gSyncChanged.notify_all();
+    Sync().changed.notify_all();
     ran = true;
   }
   return ran;
@@ -100,13 +107,13 @@ void TThread::Synchronize(TThread* Thread, const TThreadMethod& Method) {
   call.thread = Thread;
   call.method = &Method;
   {
-    std::lock_guard lock(gSyncLock);
-    gSyncQueue.push_back(&call);
+    std::lock_guard lock(Sync().lock);
+    Sync().queue.push_back(&call);
   }
-  gSyncChanged.notify_all();
+  Sync().changed.notify_all();
   WakeMainThread();
-  std::unique_lock lock(gSyncLock);
-  gSyncChanged.wait(lock, [&] {
+  std::unique_lock lock(Sync().lock);
+  Sync().changed.wait(lock, [&] {
     return call.state == SyncCall::State::Done || call.state == SyncCall::State::Cancelled;
   });
   if (call.error) std::rethrow_exception(call.error);
@@ -116,17 +123,17 @@ void Synchronize(const TThreadMethod& Method) { TThread::Synchronize(TThread::Cu
 
 void TThread::RemoveQueuedEvents(TThread* Thread) {
   {
-    std::lock_guard lock(gSyncLock);
-    for (auto it = gSyncQueue.begin(); it != gSyncQueue.end();) {
+    std::lock_guard lock(Sync().lock);
+    for (auto it = Sync().queue.begin(); it != Sync().queue.end();) {
       if ((*it)->thread == Thread) {
         (*it)->state = SyncCall::State::Cancelled;
-        it = gSyncQueue.erase(it);
+        it = Sync().queue.erase(it);
       } else {
         ++it;
       }
     }
   }
-  gSyncChanged.notify_all();
+  Sync().changed.notify_all();
 }
 
 TThread* TThread::CurrentThread() { return tCurrentThread; }
@@ -194,10 +201,10 @@ void TThread::Run() {
     if (!FFatalException) FFatalException = std::current_exception();
   }
   {
-    std::lock_guard lock(gSyncLock);
+    std::lock_guard lock(Sync().lock);
     FDone.store(true);
   }
-  gSyncChanged.notify_all();
+  Sync().changed.notify_all();
   if (freeSelf) delete this;
   tCurrentThread = nullptr;
 }
@@ -211,19 +218,19 @@ DWORD TThread::WaitFor() {
   if (FThread.get_id() == std::this_thread::get_id()) throw EThread("A thread cannot wait for itself");
   if (IsMainThread()) {
     // Keep running the queued calls: the thread may be waiting in Synchronize.
-    std::unique_lock lock(gSyncLock);
+    std::unique_lock lock(Sync().lock);
     while (!FDone.load()) {
-      if (!gSyncQueue.empty()) {
+      if (!Sync().queue.empty()) {
         lock.unlock();
         CheckSynchronize();
         lock.lock();
         continue;
       }
-      gSyncChanged.wait(lock);
+      Sync().changed.wait(lock);
     }
   } else {
-    std::unique_lock lock(gSyncLock);
-    gSyncChanged.wait(lock, [this] { return FDone.load(); });
+    std::unique_lock lock(Sync().lock);
+    Sync().changed.wait(lock, [this] { return FDone.load(); });
   }
   if (FThread.joinable()) FThread.join();
   return static_cast<DWORD>(FReturnValue);
