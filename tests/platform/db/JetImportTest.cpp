@@ -1,0 +1,344 @@
+// The import of Jet 4.0 files: real files against mdb-export, and files that are not fit to open.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "platform/db/ADODB.h"
+#include "platform/db/JetImport.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::TempDir;
+
+namespace {
+
+std::vector<fs::path> RealJetFiles() {
+  std::vector<fs::path> files;
+  const fs::path dir = testsupport::TestDataDir() / "jet4";
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    if (e.path().extension() == ".mdb") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string ConnectionString(const fs::path& p) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False;Data Source=" + p.string();
+}
+
+struct CsvField {
+  bool Quoted{false};
+  bool Empty{true};  // unquoted and empty: null
+  std::string Text;
+};
+
+// mdb-export's CSV: text in double quotes (inner quotes doubled), numbers bare, null empty.
+std::vector<std::vector<CsvField>> ParseCsv(const std::string& S) {
+  std::vector<std::vector<CsvField>> rows;
+  std::vector<CsvField> row;
+  CsvField f;
+  std::size_t i = 0;
+  bool any = false;
+  while (i < S.size()) {
+    const char c = S[i];
+    if (c == '"' && !f.Quoted && f.Text.empty()) {
+      f.Quoted = true, f.Empty = false, any = true;
+      ++i;
+      while (i < S.size()) {
+        if (S[i] == '"') {
+          if (i + 1 < S.size() && S[i + 1] == '"') {
+            f.Text += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        f.Text += S[i++];
+      }
+    } else if (c == ',') {
+      row.push_back(f), f = {}, any = true, ++i;
+    } else if (c == '\n') {
+      if (any || !f.Text.empty()) row.push_back(f);
+      rows.push_back(row), row.clear(), f = {}, any = false, ++i;
+    } else {
+      f.Text += c, f.Empty = false, any = true, ++i;
+    }
+  }
+  if (any) row.push_back(f), rows.push_back(row);
+  return rows;
+}
+
+std::vector<std::string> Tables(const fs::path& file) {
+  std::string out;
+  testsupport::RunCommand("mdb-tables -1 '" + file.string() + "'", &out);
+  std::vector<std::string> tables;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) tables.push_back(line);
+  return tables;
+}
+
+}  // namespace
+
+TEST(JetImport, EveryRealJetFileMatchesMdbExport) {
+  SKIP_WITHOUT_TESTDATA();
+  SKIP_WITHOUT_PROGRAM("mdb-export");
+  const auto files = RealJetFiles();
+  ASSERT_FALSE(files.empty());
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    TADOConnection conn(nullptr);
+    conn.SetConnectionString(ConnectionString(file));
+    ASSERT_NO_THROW(conn.Open());
+    for (const std::string& table : Tables(file)) {
+      SCOPED_TRACE(table);
+      std::string csv;
+      ASSERT_EQ(testsupport::RunCommand("mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' '" +
+                                            file.string() + "' '" + table + "'",
+                                        &csv),
+                0);
+      const auto rows = ParseCsv(csv);
+      ASSERT_FALSE(rows.empty());
+      TADOQuery q(nullptr);
+      q.SetConnection(&conn);
+      q.SQL()->Add("SELECT * FROM [" + table + "]");
+      q.Open();
+      ASSERT_EQ(q.FieldCount(), static_cast<int>(rows[0].size()));
+      for (int i = 0; i < q.FieldCount(); ++i) EXPECT_EQ(q.Fields()[i]->FieldName(), rows[0][static_cast<std::size_t>(i)].Text);
+      ASSERT_EQ(q.RecordCount(), static_cast<int>(rows.size()) - 1);
+      for (std::size_t r = 1; r < rows.size(); ++r, q.Next()) {
+        ASSERT_EQ(rows[r].size(), static_cast<std::size_t>(q.FieldCount()));
+        for (int i = 0; i < q.FieldCount(); ++i) {
+          const CsvField& want = rows[r][static_cast<std::size_t>(i)];
+          TField* f = q.Fields()[i];
+          SCOPED_TRACE(f->FieldName() + " row " + std::to_string(r));
+          if (want.Empty) {
+            EXPECT_TRUE(f->IsNull());
+          } else if (want.Quoted) {
+            EXPECT_FALSE(f->IsNull());
+            EXPECT_EQ(f->AsString(), want.Text);
+          } else if (f->DataType() == ftBoolean) {
+            EXPECT_EQ(f->AsInteger(), std::atoi(want.Text.c_str()));
+          } else {
+            const double w = std::strtod(want.Text.c_str(), nullptr);
+            EXPECT_NEAR(f->AsFloat(), w, 1e-9 * std::max(1.0, std::fabs(w)));
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(JetImport, ColumnTypesAreKept) {
+  SKIP_WITHOUT_TESTDATA();
+  TADOConnection conn(nullptr);
+  conn.SetConnectionString(ConnectionString(testsupport::TestDataDir() / "jet4" / "testV2000.mdb"));
+  TADOQuery q(nullptr);
+  q.SetConnection(&conn);
+  q.SQL()->SetText("SELECT * FROM Table1");
+  q.Open();
+  const std::vector<std::pair<const char*, TFieldType>> want = {
+      {"A", ftWideString}, {"B", ftWideString}, {"C", ftWord},     {"D", ftSmallint}, {"E", ftInteger},
+      {"F", ftFloat},      {"G", ftDateTime},   {"H", ftCurrency}, {"I", ftBoolean}};
+  for (const auto& [name, type] : want) EXPECT_EQ(q.FieldByName(name)->DataType(), type) << name;
+  EXPECT_EQ(q.FieldByName("A")->Size(), 50);
+  EXPECT_EQ(q.FieldByName("I")->AsString(), "True");
+  EXPECT_TRUE(q.FieldByName("I")->AsBoolean());
+  EXPECT_EQ(q.FieldByName("G")->AsString(), "1974-09-21 00:00:00");
+  EXPECT_EQ(q.FieldByName("H")->AsString(), "3.5");
+  q.Next();
+  EXPECT_EQ(q.FieldByName("I")->AsString(), "False");
+  EXPECT_FALSE(q.FieldByName("I")->IsNull());
+}
+
+TEST(JetImport, FileIsFoundWithWindowsSeparatorsAndAnyCase) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  fs::create_directories(dir.path() / "DB");
+  fs::copy_file(testsupport::TestDataDir() / "jet4" / "delTestV2000.mdb", dir.path() / "DB" / "KELV.M$$");
+  TADOConnection conn(nullptr);
+  conn.SetConnectionString(ConnectionString(dir.path().string() + "\\db\\kelv.m$$"));
+  EXPECT_NO_THROW(conn.Open());
+  EXPECT_TRUE(conn.Connected());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that cannot be opened
+
+namespace {
+
+std::string OpenError(const fs::path& p, double timeout = 0) {
+  try {
+    kelvdb::ImportOptions o;
+    o.TimeoutSeconds = timeout;
+    sqlite3* db = kelvdb::ImportJetFile(p.string(), o);
+    sqlite3_close(db);
+    return {};
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+}
+
+std::vector<unsigned char> Sample() {
+  return testsupport::ReadFile(testsupport::TestDataDir() / "jet4" / "indexTestV2000.mdb");
+}
+
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+// Every table of the imported file as text ("" when it cannot be opened).
+std::string Dump(const fs::path& p) {
+  sqlite3* db = nullptr;
+  try {
+    db = kelvdb::ImportJetFile(p.string());
+  } catch (const Exception&) {
+    return {};
+  }
+  std::string out;
+  sqlite3_stmt* tables = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &tables, nullptr);
+  while (sqlite3_step(tables) == SQLITE_ROW) {
+    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(tables, 0));
+    out += "table " + name + "\n";
+    sqlite3_stmt* rows = nullptr;
+    sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &rows, nullptr);
+    while (sqlite3_step(rows) == SQLITE_ROW) {
+      for (int i = 0; i < sqlite3_column_count(rows); ++i) {
+        const auto* t = sqlite3_column_text(rows, i);
+        out += t ? std::string(reinterpret_cast<const char*>(t)) : std::string("<null>");
+        out += '|';
+      }
+      out += '\n';
+    }
+    sqlite3_finalize(rows);
+  }
+  sqlite3_finalize(tables);
+  sqlite3_close(db);
+  return out;
+}
+
+}  // namespace
+
+TEST(JetImportErrors, MissingEmptyAndForeignFilesSayWhy) {
+  TempDir dir;
+  EXPECT_EQ(OpenError(dir / "none.mdb"), "Could not find file '" + (dir / "none.mdb").string() + "'.");
+  testsupport::WriteFile(dir / "empty.mdb", {});
+  EXPECT_TRUE(Contains(OpenError(dir / "empty.mdb"), "the file is empty")) << OpenError(dir / "empty.mdb");
+  std::mt19937 rng(7);
+  std::vector<unsigned char> noise(3 * 4096);
+  for (auto& b : noise) b = static_cast<unsigned char>(rng());
+  testsupport::WriteFile(dir / "noise.mdb", noise);
+  EXPECT_TRUE(Contains(OpenError(dir / "noise.mdb"), "not a Jet database file"));
+  testsupport::WriteFile(dir / "text.mdb", {'h', 'e', 'l', 'l', 'o'});
+  EXPECT_TRUE(Contains(OpenError(dir / "text.mdb"), "not a Jet database file"));
+  EXPECT_TRUE(Contains(OpenError(dir.path()), "not a file"));
+}
+
+TEST(JetImportErrors, OtherJetVersionsAreNamed) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  auto data = Sample();
+  data[0x14] = 0;
+  testsupport::WriteFile(dir / "jet3.mdb", data);
+  EXPECT_TRUE(Contains(OpenError(dir / "jet3.mdb"), "Jet 3"));
+  data[0x14] = 2;
+  testsupport::WriteFile(dir / "jet5.mdb", data);
+  EXPECT_TRUE(Contains(OpenError(dir / "jet5.mdb"), "later format"));
+  data[0x14] = 1;
+  std::copy_n("Standard ACE DB", 15, data.begin() + 4);
+  testsupport::WriteFile(dir / "ace.mdb", data);
+  EXPECT_TRUE(Contains(OpenError(dir / "ace.mdb"), "later format"));
+}
+
+TEST(JetImportErrors, UnreadableFile) {
+  SKIP_WITHOUT_TESTDATA();
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+  TempDir dir;
+  testsupport::WriteFile(dir / "locked.mdb", Sample());
+  ::chmod((dir / "locked.mdb").c_str(), 0);
+  EXPECT_TRUE(Contains(OpenError(dir / "locked.mdb"), "cannot be read"));
+}
+
+TEST(JetImportErrors, TruncatedFilesAreRefusedUnlessNothingIsLost) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  const auto data = Sample();
+  testsupport::WriteFile(dir / "whole.mdb", data);
+  const std::string whole = Dump(dir / "whole.mdb");
+  ASSERT_FALSE(whole.empty());
+  for (std::size_t cut : {std::size_t{0x10}, std::size_t{0x30}, std::size_t{4095}, std::size_t{4096},
+                          std::size_t{8192}, std::size_t{3 * 4096}, std::size_t{6 * 4096}, std::size_t{10000},
+                          data.size() / 2, data.size() / 2 + 4096 - data.size() / 2 % 4096, data.size() - 8192,
+                          data.size() - 4096, data.size() - 1}) {
+    SCOPED_TRACE(cut);
+    testsupport::WriteFile(dir / "cut.mdb", {data.begin(), data.begin() + static_cast<std::ptrdiff_t>(cut)});
+    const std::string e = OpenError(dir / "cut.mdb");
+    if (cut % 4096 != 0 || cut < 3 * 4096) {
+      EXPECT_TRUE(Contains(e, "Cannot open the database")) << e;
+    } else if (e.empty()) {
+      // Only pages that nothing uses were cut off.
+      EXPECT_EQ(Dump(dir / "cut.mdb"), whole);
+    } else {
+      EXPECT_TRUE(Contains(e, "is damaged")) << e;
+    }
+  }
+}
+
+TEST(JetImportErrors, FlippedBytesNeverHangOrCrash) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  const auto data = Sample();
+  std::mt19937 rng(12345);
+  int failures = 0;
+  const int runs = 300;
+  for (int run = 0; run < runs; ++run) {
+    auto copy = data;
+    const int flips = 1 + static_cast<int>(rng() % 8);
+    // Most flips land in the pages that hold the catalogue, definitions and rows.
+    const std::size_t span = run % 3 == 0 ? copy.size() : std::min<std::size_t>(copy.size(), 80 * 4096);
+    for (int k = 0; k < flips; ++k) copy[rng() % span] ^= static_cast<unsigned char>(1u << (rng() % 8));
+    testsupport::WriteFile(dir / "flip.mdb", copy);
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string e = OpenError(dir / "flip.mdb", 3);
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(secs, 4.5) << "run " << run;
+    if (!e.empty()) {
+      ++failures;
+      EXPECT_TRUE(Contains(e, "Cannot open the database")) << e;
+    }
+  }
+  std::printf("flipped files refused: %d of %d\n", failures, runs);
+}
+
+TEST(JetImportErrors, AFileThatMakesTheReaderLoopTimesOut) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  auto data = Sample();
+  data[69220] = 223;  // one byte in a table's page map sends libmdb round in circles
+  testsupport::WriteFile(dir / "loop.mdb", data);
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::string e = OpenError(dir / "loop.mdb", 1.5);
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_TRUE(Contains(e, "took longer than")) << e;
+  EXPECT_LT(secs, 3.0);
+}
+
+TEST(JetImportErrors, ConnectionRaisesTheOrdinaryErrorClass) {
+  TempDir dir;
+  TADOConnection conn(nullptr);
+  conn.SetConnectionString(ConnectionString(dir / "DB" / "kelv.m$$"));
+  EXPECT_THROW(conn.Open(), Exception);
+  EXPECT_FALSE(conn.Connected());
+  conn.SetConnectionString("Provider=SQLOLEDB;Data Source=x");
+  EXPECT_THROW(conn.Open(), Exception);
+  conn.SetConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"unterminated");
+  EXPECT_THROW(conn.Open(), Exception);
+}
