@@ -1,0 +1,80 @@
+#include "gif/Utils.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/Kernel.h"
+
+namespace gif {
+
+void RaiseGIFError(const std::string& Msg) { throw GIFException(Msg); }
+
+void RaiseLastGDIError() {
+  const DWORD Code = GetLastError();
+  if (Code != 0) {
+    std::string Text = SysErrorMessage(Code);
+    if (Text.size() > 256) Text.resize(256);
+    if (!Text.empty()) throw EOutOfResources(Text);
+  }
+  throw EOutOfResources();
+}
+
+std::int64_t AlignedRowBytes(std::int64_t Count, std::int64_t BitsPerItem, std::int64_t Alignment) {
+  if (Count <= 0 || BitsPerItem <= 0 || Alignment <= 0) return 0;
+  return ((Count * BitsPerItem + Alignment - 1) & ~(Alignment - 1)) / 8;
+}
+
+int BitsForColorCount(int Count) {
+  if (Count <= 0) return 0;
+  int Bits = 1;
+  while (Bits < 31 && (1 << Bits) < Count) ++Bits;
+  return Bits;
+}
+
+void StreamWriteByte(TStream* Stream, std::uint8_t B) { Stream->Write(&B, 1); }
+
+std::uint8_t StreamReadByte(TStream* Stream) {
+  std::uint8_t B = 0;
+  if (Stream->Read(&B, 1) != 1) B = 0;
+  return B;
+}
+
+void StreamReadExact(TStream* Stream, void* Buffer, std::int64_t Count) {
+  if (Stream->Read(Buffer, Count) != Count) RaiseGIFError("Premature end of data");
+}
+
+void WriteSubBlockText(TStream* Stream, TStrings* Lines) {
+  for (int i = 0; i < Lines->Count(); ++i) {
+    const std::string Line = Lines->Get(i);
+    std::size_t Done = 0;
+    while (Done < Line.size()) {
+      const std::uint8_t Size = static_cast<std::uint8_t>(std::min<std::size_t>(255, Line.size() - Done));
+      StreamWriteByte(Stream, Size);
+      Stream->Write(Line.data() + Done, Size);
+      Done += Size;
+    }
+  }
+  StreamWriteByte(Stream, 0);
+}
+
+void ReadSubBlockText(TStream* Stream, TStrings* Lines) {
+  Lines->Clear();
+  std::uint8_t Size = 0;
+  if (Stream->Read(&Size, 1) != 1) return;
+  char Buffer[256];
+  while (Size != 0) {
+    StreamReadExact(Stream, Buffer, Size);
+    Lines->Add(std::string(Buffer, strnlen(Buffer, Size)));
+    if (Stream->Read(&Size, 1) != 1) break;
+  }
+}
+
+void SwapRGBQuadOrder(void* Entries, int Count) {
+  auto* P = static_cast<std::uint8_t*>(Entries);
+  for (int i = 0; i < Count; ++i, P += 4) {
+    std::swap(P[0], P[2]);
+    P[3] = 0;
+  }
+}
+
+}  // namespace gif

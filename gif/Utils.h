@@ -1,0 +1,52 @@
+#pragma once
+// Unit-level routines of the GIF library: the exception class, GDI result checks, bit
+// arithmetic, byte and sub-block text transfer over streams.
+#include <cstdint>
+#include <string>
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace gif {
+
+// The library's one error type.
+class GIFException : public EInvalidGraphic {
+ public:
+  explicit GIFException(std::string Msg) : EInvalidGraphic(std::move(Msg)) {}
+};
+
+[[noreturn]] void RaiseGIFError(const std::string& Msg);
+
+// Zero: raises EOutOfResources with the text of the thread's last error, or the generic
+// "Out of system resources"; anything else is returned unchanged.
+[[noreturn]] void RaiseLastGDIError();
+template <class T>
+T CheckGDIResult(T Value) {
+  if (!Value) RaiseLastGDIError();
+  return Value;
+}
+
+// Bytes of a row of Count items of BitsPerItem bits, padded to Alignment bits (a power of two).
+// 64-bit so that no size can wrap; negative counts give 0.
+std::int64_t AlignedRowBytes(std::int64_t Count, std::int64_t BitsPerItem, std::int64_t Alignment);
+
+// Smallest b >= 1 with 2^b >= Count; 0 for Count <= 0.
+int BitsForColorCount(int Count);
+
+void StreamWriteByte(TStream* Stream, std::uint8_t B);
+// 0 when the stream is exhausted.
+std::uint8_t StreamReadByte(TStream* Stream);
+// Reads exactly Count bytes or raises "Premature end of data".
+void StreamReadExact(TStream* Stream, void* Buffer, std::int64_t Count);
+
+// Lines as data sub-blocks of at most 255 bytes, then one terminator; lines are not separated.
+void WriteSubBlockText(TStream* Stream, TStrings* Lines);
+// One line per sub-block up to the terminator (or the end of the stream); a zero byte cuts a
+// line short.
+void ReadSubBlockText(TStream* Stream, TStrings* Lines);
+
+// Palette entries (red, green, blue, flags) become colour-table entries (blue, green, red, 0),
+// in place.
+void SwapRGBQuadOrder(void* Entries, int Count);
+
+}  // namespace gif
