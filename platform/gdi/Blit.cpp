@@ -1,0 +1,663 @@
+// Block transfers: the raster-operation engine behind BitBlt, StretchBlt, MaskBlt, PatBlt,
+// FillRect, Rectangle, StretchDIBits and SetDIBitsToDevice.
+//
+// Every transfer works in the destination's pixel values: source pixels are converted to the
+// destination format first (monochrome device bitmaps follow the DCs' text and background
+// colours, indexed destinations take the nearest entry), then the ternary raster operation is
+// applied bit by bit to source, pattern and destination values.
+//
+// Stretching samples the source pixel under the centre of each destination pixel. In
+// BLACKONWHITE and WHITEONBLACK modes a shrinking axis instead combines all the source pixels
+// that fall into a destination pixel with AND or OR. HALFTONE behaves as COLORONCOLOR.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/gdi/GdiInternal.h"
+
+namespace gdi {
+namespace {
+
+using i128 = __int128;
+
+// One axis of a transfer: the destination range and, per destination coordinate, the source
+// range that feeds it.
+struct Axis {
+  int lo = 0;
+  int hi = 0;
+  std::vector<int> srcLo;
+  std::vector<int> srcHi;
+  bool straight = false;  // source = destination + constant, one pixel each
+};
+
+bool MapAxis(std::int64_t d0, std::int64_t dExt, std::int64_t s0, std::int64_t sExt, int clipLo, int clipHi,
+             int srcSize, bool combine, Axis& a) {
+  if (dExt == 0) return false;
+  std::int64_t dl = dExt > 0 ? d0 : d0 + dExt;
+  std::int64_t dh = dl + (dExt > 0 ? dExt : -dExt);
+  std::int64_t lo = std::max<std::int64_t>(dl, clipLo), hi = std::min<std::int64_t>(dh, clipHi);
+  if (lo >= hi) return false;
+  a.lo = static_cast<int>(lo);
+  a.hi = static_cast<int>(hi);
+  if (srcSize < 0) return true;  // no source
+  if (sExt == 0) return false;
+  std::int64_t D = dExt > 0 ? dExt : -dExt, S = sExt > 0 ? sExt : -sExt;
+  bool span = combine && S > D;
+  std::size_t n = static_cast<std::size_t>(hi - lo);
+  a.srcLo.resize(n);
+  a.srcHi.resize(n);
+  std::int64_t firstValid = -1, lastValid = -1;
+  for (std::int64_t c = lo; c < hi; ++c) {
+    std::int64_t k = dExt > 0 ? c - d0 : (d0 - 1) - c;
+    std::int64_t offLo, offHi;
+    if (span) {
+      offLo = static_cast<std::int64_t>(static_cast<i128>(k) * S / D);
+      offHi = static_cast<std::int64_t>(static_cast<i128>(k + 1) * S / D);
+    } else {
+      offLo = static_cast<std::int64_t>((static_cast<i128>(2 * k + 1) * S) / (2 * D));
+      offHi = offLo + 1;
+    }
+    std::int64_t sLo = sExt > 0 ? s0 + offLo : s0 - offHi;
+    std::int64_t sHi = sExt > 0 ? s0 + offHi : s0 - offLo;
+    sLo = std::max<std::int64_t>(sLo, 0);
+    sHi = std::min<std::int64_t>(sHi, srcSize);
+    std::size_t i = static_cast<std::size_t>(c - lo);
+    if (sLo < sHi) {
+      a.srcLo[i] = static_cast<int>(sLo);
+      a.srcHi[i] = static_cast<int>(sHi);
+      if (firstValid < 0) firstValid = c;
+      lastValid = c;
+    } else {
+      a.srcLo[i] = a.srcHi[i] = -1;
+    }
+  }
+  if (firstValid < 0) return false;
+  // The mapping is monotonic, so the valid coordinates form one run.
+  std::size_t cut = static_cast<std::size_t>(firstValid - lo);
+  a.srcLo.erase(a.srcLo.begin(), a.srcLo.begin() + static_cast<std::ptrdiff_t>(cut));
+  a.srcHi.erase(a.srcHi.begin(), a.srcHi.begin() + static_cast<std::ptrdiff_t>(cut));
+  a.lo = static_cast<int>(firstValid);
+  a.hi = static_cast<int>(lastValid + 1);
+  a.srcLo.resize(static_cast<std::size_t>(a.hi - a.lo));
+  a.srcHi.resize(static_cast<std::size_t>(a.hi - a.lo));
+  a.straight = S == D && (dExt > 0) == (sExt > 0);
+  return true;
+}
+
+inline std::uint32_t EvalRop(std::uint8_t rop, std::uint32_t p, std::uint32_t s, std::uint32_t d) {
+  std::uint32_t r = 0;
+  for (int i = 0; i < 8; ++i)
+    if ((rop >> i) & 1) r |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
+  return r;
+}
+
+void ApplyRop(std::uint8_t rop, const std::uint32_t* S, const std::uint32_t* P, std::uint32_t* D, int n) {
+  switch (rop) {
+    case 0x00:
+      std::fill(D, D + n, 0u);
+      return;
+    case 0xFF:
+      std::fill(D, D + n, ~0u);
+      return;
+    case 0xAA:
+      return;
+    case 0xCC:
+      std::copy(S, S + n, D);
+      return;
+    case 0x33:
+      for (int i = 0; i < n; ++i) D[i] = ~S[i];
+      return;
+    case 0x88:
+      for (int i = 0; i < n; ++i) D[i] &= S[i];
+      return;
+    case 0xEE:
+      for (int i = 0; i < n; ++i) D[i] |= S[i];
+      return;
+    case 0x66:
+      for (int i = 0; i < n; ++i) D[i] ^= S[i];
+      return;
+    case 0x44:
+      for (int i = 0; i < n; ++i) D[i] = S[i] & ~D[i];
+      return;
+    case 0x11:
+      for (int i = 0; i < n; ++i) D[i] = ~(S[i] | D[i]);
+      return;
+    case 0xC0:
+      for (int i = 0; i < n; ++i) D[i] = P[i] & S[i];
+      return;
+    case 0xBB:
+      for (int i = 0; i < n; ++i) D[i] |= ~S[i];
+      return;
+    case 0xF0:
+      std::copy(P, P + n, D);
+      return;
+    case 0xFB:
+      for (int i = 0; i < n; ++i) D[i] |= P[i] | ~S[i];
+      return;
+    case 0x5A:
+      for (int i = 0; i < n; ++i) D[i] ^= P[i];
+      return;
+    case 0x55:
+      for (int i = 0; i < n; ++i) D[i] = ~D[i];
+      return;
+    default:
+      for (int i = 0; i < n; ++i) D[i] = EvalRop(rop, P[i], S[i], D[i]);
+      return;
+  }
+}
+
+template <int Bpp>
+void FetchSpanT(const std::uint8_t* row, int x0, int n, std::uint32_t* out) {
+  for (int i = 0; i < n; ++i) out[i] = GetRaw(row, x0 + i, Bpp);
+}
+
+template <int Bpp>
+void StoreSpanT(std::uint8_t* row, int x0, int n, const std::uint32_t* in) {
+  for (int i = 0; i < n; ++i) PutRaw(row, x0 + i, Bpp, in[i]);
+}
+
+template <int Bpp>
+void GatherT(const std::uint8_t* row, const int* xs, int n, std::uint32_t* out) {
+  for (int i = 0; i < n; ++i) out[i] = GetRaw(row, xs[i], Bpp);
+}
+
+void FetchSpan(const Bitmap& b, int y, int x0, int n, std::uint32_t* out) {
+  const std::uint8_t* row = b.Row(y);
+  switch (b.fmt.bpp) {
+    case 1: return FetchSpanT<1>(row, x0, n, out);
+    case 4: return FetchSpanT<4>(row, x0, n, out);
+    case 8: return FetchSpanT<8>(row, x0, n, out);
+    case 16: return FetchSpanT<16>(row, x0, n, out);
+    case 24: return FetchSpanT<24>(row, x0, n, out);
+    default: return FetchSpanT<32>(row, x0, n, out);
+  }
+}
+
+void StoreSpan(Bitmap& b, int y, int x0, int n, const std::uint32_t* in) {
+  std::uint8_t* row = b.Row(y);
+  switch (b.fmt.bpp) {
+    case 1: return StoreSpanT<1>(row, x0, n, in);
+    case 4: return StoreSpanT<4>(row, x0, n, in);
+    case 8: return StoreSpanT<8>(row, x0, n, in);
+    case 16: return StoreSpanT<16>(row, x0, n, in);
+    case 24: return StoreSpanT<24>(row, x0, n, in);
+    default: return StoreSpanT<32>(row, x0, n, in);
+  }
+}
+
+// Raw source values of one row at the given columns.
+void Gather(const Bitmap& b, int y, const int* xs, int n, std::uint32_t* out) {
+  const std::uint8_t* row = b.Row(y);
+  switch (b.fmt.bpp) {
+    case 1: return GatherT<1>(row, xs, n, out);
+    case 4: return GatherT<4>(row, xs, n, out);
+    case 8: return GatherT<8>(row, xs, n, out);
+    case 16: return GatherT<16>(row, xs, n, out);
+    case 24: return GatherT<24>(row, xs, n, out);
+    default: return GatherT<32>(row, xs, n, out);
+  }
+}
+
+// A copy of some rows of a bitmap (for transfers within one bitmap).
+std::shared_ptr<Bitmap> CopyRows(const Bitmap& b, int y0, int y1) {
+  auto c = std::make_shared<Bitmap>();
+  c->width = b.width;
+  c->height = y1 - y0;
+  c->stride = b.stride;
+  c->topDown = true;
+  c->fmt = b.fmt;
+  c->owned.reset(static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(b.stride * c->height))));
+  if (!c->owned) return nullptr;
+  c->bits = c->owned.get();
+  for (int y = y0; y < y1; ++y) std::memcpy(c->Row(y - y0), b.Row(y), static_cast<std::size_t>(b.stride));
+  return c;
+}
+
+struct Pattern {
+  bool solid = true;
+  std::uint32_t value = 0;
+  std::vector<std::uint32_t> tile;
+  int tw = 0;
+  int th = 0;
+  POINT org{};
+
+  void Row(int y, int x0, int n, std::uint32_t* out) const {
+    if (solid) {
+      std::fill(out, out + n, value);
+      return;
+    }
+    int ty = static_cast<int>(((static_cast<std::int64_t>(y) - org.y) % th + th) % th);
+    const std::uint32_t* t = tile.data() + static_cast<std::int64_t>(ty) * tw;
+    int tx = static_cast<int>(((static_cast<std::int64_t>(x0) - org.x) % tw + tw) % tw);
+    for (int i = 0; i < n; ++i) {
+      out[i] = t[tx];
+      if (++tx == tw) tx = 0;
+    }
+  }
+};
+
+bool BuildPattern(const BlitJob& j, const ColorSpace& dcs, Pattern& p) {
+  p.org = j.brushOrg;
+  if (!j.brush || j.brush->lb.lbStyle != BS_PATTERN || !j.brush->pattern) {
+    p.solid = true;
+    p.value = dcs.FromRgb(j.brushColor);
+    return true;
+  }
+  const Bitmap& pb = *j.brush->pattern;
+  ColorSpace pcs(pb.fmt);
+  Converter conv(pcs, dcs, true, pcs.FromRgb(j.dstBk), j.dstText, j.dstBk);
+  p.solid = false;
+  p.tw = pb.width;
+  p.th = pb.height;
+  p.tile.resize(static_cast<std::size_t>(pb.width) * static_cast<std::size_t>(pb.height));
+  for (int y = 0; y < pb.height; ++y)
+    for (int x = 0; x < pb.width; ++x)
+      p.tile[static_cast<std::size_t>(y) * static_cast<std::size_t>(pb.width) + static_cast<std::size_t>(x)] =
+          conv(GetRaw(pb.Row(y), x, pb.fmt.bpp));
+  return true;
+}
+
+template <int BytesPerPixel>
+void CopyPixels(std::uint8_t* d, const std::uint8_t* srow, const int* xs, int n) {
+  for (int i = 0; i < n; ++i) std::memcpy(d + i * BytesPerPixel, srow + static_cast<std::int64_t>(xs[i]) * BytesPerPixel, BytesPerPixel);
+}
+
+}  // namespace
+
+bool RunBlit(const BlitJob& j) {
+  Bitmap& dst = *j.dst;
+  const bool hasMask = j.mask != nullptr;
+  const std::uint8_t fore = j.ropFore, back = hasMask ? j.ropBack : j.ropFore;
+  const bool useS = RopUsesSource(fore) || RopUsesSource(back);
+  const bool useP = RopUsesPattern(fore) || RopUsesPattern(back);
+  const bool useD = RopUsesDest(fore) || RopUsesDest(back);
+  const Bitmap* src = useS ? j.src : nullptr;
+  if (useS && !src) return true;
+  const bool combineMode = j.stretchMode == BLACKONWHITE || j.stretchMode == WHITEONBLACK;
+
+  Axis ax, ay;
+  if (!MapAxis(j.xd, j.wd, j.xs, j.ws, j.clip.left, j.clip.right, src ? src->width : -1, combineMode, ax)) return true;
+  if (!MapAxis(j.yd, j.hd, j.ys, j.hs, j.clip.top, j.clip.bottom, src ? src->height : -1, combineMode, ay)) return true;
+  const int nx = ax.hi - ax.lo;
+  const int bpp = dst.fmt.bpp;
+
+  ColorSpace dcs(dst.fmt);
+  std::shared_ptr<Bitmap> srcCopy;
+  std::unique_ptr<ColorSpace> scs;
+  std::unique_ptr<Converter> conv;
+  if (src) {
+    scs = std::make_unique<ColorSpace>(src->fmt);
+    conv = std::make_unique<Converter>(*scs, dcs, j.dcRules, scs->FromRgb(j.srcBk), j.dstText, j.dstBk);
+  }
+
+  // Plain copy between identical formats: one memmove per row.
+  if (src && !hasMask && fore == 0xCC && ax.straight && ay.straight && conv->Identity() && bpp >= 8) {
+    const int bytes = bpp / 8;
+    const int ny = ay.hi - ay.lo;
+    const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
+    for (int i = 0; i < ny; ++i) {
+      int k = upward ? ny - 1 - i : i;
+      std::memmove(dst.Row(ay.lo + k) + static_cast<std::int64_t>(ax.lo) * bytes,
+                   src->Row(ay.srcLo[static_cast<std::size_t>(k)]) + static_cast<std::int64_t>(ax.srcLo[0]) * bytes,
+                   static_cast<std::size_t>(nx) * bytes);
+    }
+    return true;
+  }
+
+  // Transfers within one bitmap read from a copy of the source rows.
+  if (src == &dst || (hasMask && j.mask == &dst)) {
+    int y0 = src ? ay.srcLo.front() : 0, y1 = src ? ay.srcHi.back() : 0;
+    if (src) {
+      for (std::size_t i = 0; i < ay.srcLo.size(); ++i) {
+        y0 = std::min(y0, ay.srcLo[i]);
+        y1 = std::max(y1, ay.srcHi[i]);
+      }
+    }
+    if (src == &dst) {
+      srcCopy = CopyRows(dst, y0, y1);
+      if (!srcCopy) {
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+      }
+      for (std::size_t i = 0; i < ay.srcLo.size(); ++i) {
+        ay.srcLo[i] -= y0;
+        ay.srcHi[i] -= y0;
+      }
+      src = srcCopy.get();
+    }
+  }
+  std::shared_ptr<Bitmap> maskCopy;
+  const Bitmap* mask = j.mask;
+  if (hasMask && mask == &dst) {
+    maskCopy = CopyRows(dst, 0, dst.height);
+    if (!maskCopy) {
+      SetError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    mask = maskCopy.get();
+  }
+
+  const bool spanX = src && combineMode && std::abs(static_cast<std::int64_t>(j.ws)) > std::abs(static_cast<std::int64_t>(j.wd));
+  const bool spanY = src && combineMode && std::abs(static_cast<std::int64_t>(j.hs)) > std::abs(static_cast<std::int64_t>(j.hd));
+
+  // Stretched copy between identical formats: pixels picked by a column table.
+  if (src && !hasMask && fore == 0xCC && conv->Identity() && bpp >= 8 && !spanX && !spanY) {
+    for (int y = ay.lo; y < ay.hi; ++y) {
+      const std::uint8_t* srow = src->Row(ay.srcLo[static_cast<std::size_t>(y - ay.lo)]);
+      std::uint8_t* d = dst.Row(y) + static_cast<std::int64_t>(ax.lo) * (bpp / 8);
+      switch (bpp) {
+        case 8:
+          CopyPixels<1>(d, srow, ax.srcLo.data(), nx);
+          break;
+        case 16:
+          CopyPixels<2>(d, srow, ax.srcLo.data(), nx);
+          break;
+        case 24:
+          CopyPixels<3>(d, srow, ax.srcLo.data(), nx);
+          break;
+        default:
+          CopyPixels<4>(d, srow, ax.srcLo.data(), nx);
+          break;
+      }
+    }
+    return true;
+  }
+
+  Pattern pat;
+  if (useP) BuildPattern(j, dcs, pat);
+
+  std::vector<std::uint32_t> S(static_cast<std::size_t>(nx), 0), P(static_cast<std::size_t>(nx), 0),
+      D(static_cast<std::size_t>(nx), 0), D2, srcRow, acc;
+  if (hasMask) D2.resize(static_cast<std::size_t>(nx));
+  int sxMin = 0, sxMax = 0;
+  if (spanX || spanY) {
+    sxMin = ax.srcLo.front();
+    sxMax = ax.srcHi.back();
+    for (std::size_t i = 0; i < ax.srcLo.size(); ++i) {
+      sxMin = std::min(sxMin, ax.srcLo[i]);
+      sxMax = std::max(sxMax, ax.srcHi[i]);
+    }
+    srcRow.resize(static_cast<std::size_t>(sxMax - sxMin));
+    acc.resize(static_cast<std::size_t>(nx));
+  }
+  const bool andCombine = j.stretchMode == BLACKONWHITE;
+  auto combine = [andCombine](std::uint32_t a, std::uint32_t b) { return andCombine ? (a & b) : (a | b); };
+
+  for (int y = ay.lo; y < ay.hi; ++y) {
+    std::size_t yi = static_cast<std::size_t>(y - ay.lo);
+    if (useD) FetchSpan(dst, y, ax.lo, nx, D.data());
+    if (src) {
+      if (spanX || spanY) {
+        for (int sy = ay.srcLo[yi]; sy < ay.srcHi[yi]; ++sy) {
+          const std::uint8_t* srow = src->Row(sy);
+          for (int sx = sxMin; sx < sxMax; ++sx)
+            srcRow[static_cast<std::size_t>(sx - sxMin)] = (*conv)(GetRaw(srow, sx, src->fmt.bpp));
+          for (int i = 0; i < nx; ++i) {
+            std::uint32_t v = srcRow[static_cast<std::size_t>(ax.srcLo[static_cast<std::size_t>(i)] - sxMin)];
+            for (int sx = ax.srcLo[static_cast<std::size_t>(i)] + 1; sx < ax.srcHi[static_cast<std::size_t>(i)]; ++sx)
+              v = combine(v, srcRow[static_cast<std::size_t>(sx - sxMin)]);
+            acc[static_cast<std::size_t>(i)] = sy == ay.srcLo[yi] ? v : combine(acc[static_cast<std::size_t>(i)], v);
+          }
+        }
+        S = acc;
+      } else {
+        if (ax.straight)
+          FetchSpan(*src, ay.srcLo[yi], ax.srcLo[0], nx, S.data());
+        else
+          Gather(*src, ay.srcLo[yi], ax.srcLo.data(), nx, S.data());
+        if (!conv->Identity())
+          for (int i = 0; i < nx; ++i) S[static_cast<std::size_t>(i)] = (*conv)(S[static_cast<std::size_t>(i)]);
+      }
+    }
+    if (useP) pat.Row(y, ax.lo, nx, P.data());
+    if (!hasMask) {
+      ApplyRop(fore, S.data(), P.data(), D.data(), nx);
+    } else {
+      D2 = D;
+      ApplyRop(fore, S.data(), P.data(), D.data(), nx);
+      ApplyRop(back, S.data(), P.data(), D2.data(), nx);
+      std::int64_t my = static_cast<std::int64_t>(j.ym) + (y - j.yd);
+      const std::uint8_t* mrow = (my >= 0 && my < mask->height) ? mask->Row(static_cast<int>(my)) : nullptr;
+      for (int i = 0; i < nx; ++i) {
+        std::int64_t mx = static_cast<std::int64_t>(j.xm) + (ax.lo + i - j.xd);
+        bool bit = mrow && mx >= 0 && mx < mask->width && GetRaw(mrow, static_cast<int>(mx), mask->fmt.bpp) != 0;
+        if (!bit) D[static_cast<std::size_t>(i)] = D2[static_cast<std::size_t>(i)];
+      }
+    }
+    StoreSpan(dst, y, ax.lo, nx, D.data());
+  }
+  return true;
+}
+
+}  // namespace gdi
+
+using namespace gdi;
+
+namespace {
+
+// A transfer between device contexts; src null when the raster operation needs no source.
+BOOL DcBlit(Dc& d, int xd, int yd, int wd, int hd, Dc* s, int xs, int ys, int ws, int hs, std::uint8_t fore,
+            std::uint8_t back, const Bitmap* mask, int xm, int ym, const Brush* brushOverride = nullptr) {
+  Bitmap* bm;
+  RECT clip;
+  if (!DrawTarget(d, bm, clip)) return TRUE;
+  BlitJob j;
+  j.dst = bm;
+  j.clip = clip;
+  j.xd = d.ToDeviceX(xd);
+  j.yd = d.ToDeviceY(yd);
+  j.wd = wd;
+  j.hd = hd;
+  j.dstText = ResolveColor(d.st, d.st.textColor, bm);
+  j.dstBk = ResolveColor(d.st, d.st.bkColor, bm);
+  j.stretchMode = d.st.stretchMode;
+  j.ropFore = fore;
+  j.ropBack = back;
+  j.mask = mask;
+  j.xm = xm;
+  j.ym = ym;
+  bool useS = RopUsesSource(fore) || (mask && RopUsesSource(back));
+  bool useP = RopUsesPattern(fore) || (mask && RopUsesPattern(back));
+  if (useS) {
+    if (!s || !s->memory || !s->st.bitmap) return TRUE;  // a display DC has no pixels to read
+    j.src = s->st.bitmap.get();
+    j.xs = s->ToDeviceX(xs);
+    j.ys = s->ToDeviceY(ys);
+    j.ws = ws;
+    j.hs = hs;
+    j.srcBk = ResolveColor(s->st, s->st.bkColor, j.src);
+    j.srcState = &s->st;
+  }
+  if (useP) {
+    const Brush* br = brushOverride ? brushOverride : d.st.brush.get();
+    if (!br || br->lb.lbStyle == BS_NULL) return TRUE;  // a hollow brush paints nothing
+    j.brush = br;
+    j.brushColor = ResolveColor(d.st, br->lb.lbColor, bm);
+    j.brushOrg = d.st.brushOrg;
+  }
+  return RunBlit(j) ? TRUE : FALSE;
+}
+
+std::uint8_t RopIndex(DWORD rop) { return static_cast<std::uint8_t>((rop >> 16) & 0xFF); }
+
+}  // namespace
+
+BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc, int ySrc, int wSrc,
+                int hSrc, DWORD rop) {
+  std::shared_ptr<Dc> d = FindDc(hdcDest);
+  if (!d) return FALSE;
+  std::uint8_t r = RopIndex(rop);
+  std::shared_ptr<Dc> s;
+  if (RopUsesSource(r)) {
+    s = FindDc(hdcSrc);
+    if (!s) return FALSE;
+  }
+  return DcBlit(*d, xDest, yDest, wDest, hDest, s.get(), xSrc, ySrc, wSrc, hSrc, r, r, nullptr, 0, 0);
+}
+
+BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop) {
+  return StretchBlt(hdc, x, y, cx, cy, hdcSrc, x1, y1, cx, cy, rop);
+}
+
+BOOL MaskBlt(HDC hdcDest, int xDest, int yDest, int width, int height, HDC hdcSrc, int xSrc, int ySrc,
+             HBITMAP hbmMask, int xMask, int yMask, DWORD rop) {
+  if (!hbmMask) return BitBlt(hdcDest, xDest, yDest, width, height, hdcSrc, xSrc, ySrc, rop & 0x00FFFFFFu);
+  std::shared_ptr<Dc> d = FindDc(hdcDest);
+  if (!d) return FALSE;
+  std::shared_ptr<Bitmap> mask = FindBitmap(hbmMask);
+  if (!mask) return FALSE;
+  if (mask->fmt.bpp != 1) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::uint8_t fore = RopIndex(rop), back = static_cast<std::uint8_t>((rop >> 24) & 0xFF);
+  std::shared_ptr<Dc> s;
+  if (RopUsesSource(fore) || RopUsesSource(back)) {
+    s = FindDc(hdcSrc);
+    if (!s) return FALSE;
+  }
+  if (width <= 0 || height <= 0) return TRUE;
+  return DcBlit(*d, xDest, yDest, width, height, s.get(), xSrc, ySrc, width, height, fore, back, mask.get(), xMask,
+                yMask);
+}
+
+BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
+  std::shared_ptr<Dc> d = FindDc(hdc);
+  if (!d) return FALSE;
+  std::uint8_t r = RopIndex(rop);
+  if (RopUsesSource(r)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return DcBlit(*d, x, y, w, h, nullptr, 0, 0, 0, 0, r, r, nullptr, 0, 0);
+}
+
+int FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
+  std::shared_ptr<Dc> d = FindDc(hDC);
+  if (!d) return 0;
+  std::shared_ptr<Brush> br = FindBrush(hbr);
+  if (!br) return 0;
+  if (!lprc) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::int64_t w = static_cast<std::int64_t>(lprc->right) - lprc->left;
+  std::int64_t h = static_cast<std::int64_t>(lprc->bottom) - lprc->top;
+  if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return 1;
+  return DcBlit(*d, lprc->left, lprc->top, static_cast<int>(w), static_cast<int>(h), nullptr, 0, 0, 0, 0, 0xF0, 0xF0,
+                nullptr, 0, 0, br.get())
+             ? 1
+             : 0;
+}
+
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
+  std::shared_ptr<Dc> d = FindDc(hdc);
+  if (!d) return FALSE;
+  std::int64_t l = std::min(left, right), r = std::max(left, right);
+  std::int64_t t = std::min(top, bottom), b = std::max(top, bottom);
+  auto fill = [&](std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, const Brush* br) {
+    if (x1 <= x0 || y1 <= y0) return TRUE;
+    return DcBlit(*d, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0),
+                  nullptr, 0, 0, 0, 0, 0xF0, 0xF0, nullptr, 0, 0, br);
+  };
+  const Pen* pen = d->st.pen.get();
+  if (!pen || pen->lp.lopnStyle == static_cast<UINT>(PS_NULL)) {
+    // Without an outline the interior covers one pixel less to the right and at the bottom.
+    return fill(l, t, r - 1, b - 1, d->st.brush.get());
+  }
+  // The outline lies inside the rectangle, pen width thick, in the pen's colour.
+  std::int64_t pw = std::max<LONG>(1, pen->lp.lopnWidth.x);
+  Brush line;
+  line.lb.lbStyle = BS_SOLID;
+  line.lb.lbColor = pen->lp.lopnColor;
+  BOOL ok = fill(l + pw, t + pw, r - pw, b - pw, d->st.brush.get());
+  ok &= fill(l, t, r, std::min(b, t + pw), &line);
+  ok &= fill(l, std::max(t, b - pw), r, b, &line);
+  ok &= fill(l, t + pw, std::min(r, l + pw), b - pw, &line);
+  ok &= fill(std::max(l, r - pw), t + pw, r, b - pw, &line);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device-independent sources
+
+namespace {
+
+// Draws a DIB in caller memory onto a DC. The source rectangle is in top-down rows of the view.
+BOOL DibBlit(Dc& d, int xd, int yd, int wd, int hd, const Bitmap& view, int xs, int ys, int ws, int hs,
+             std::uint8_t rop) {
+  Bitmap* bm;
+  RECT clip;
+  if (!DrawTarget(d, bm, clip)) return TRUE;
+  BlitJob j;
+  j.dst = bm;
+  j.clip = clip;
+  j.xd = d.ToDeviceX(xd);
+  j.yd = d.ToDeviceY(yd);
+  j.wd = wd;
+  j.hd = hd;
+  j.src = &view;
+  j.xs = xs;
+  j.ys = ys;
+  j.ws = ws;
+  j.hs = hs;
+  j.dcRules = false;
+  j.dstText = ResolveColor(d.st, d.st.textColor, bm);
+  j.dstBk = ResolveColor(d.st, d.st.bkColor, bm);
+  j.stretchMode = d.st.stretchMode;
+  j.ropFore = j.ropBack = rop;
+  if (RopUsesPattern(rop)) {
+    const Brush* br = d.st.brush.get();
+    if (!br || br->lb.lbStyle == BS_NULL) return TRUE;
+    j.brush = br;
+    j.brushColor = ResolveColor(d.st, br->lb.lbColor, bm);
+    j.brushOrg = d.st.brushOrg;
+  }
+  return RunBlit(j) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc, int SrcWidth,
+                  int SrcHeight, const void* lpBits, const BITMAPINFO* lpbmi, UINT iUsage, DWORD rop) {
+  std::shared_ptr<Dc> d = FindDc(hdc);
+  if (!d) return 0;
+  DibDesc desc;
+  if (!DescribeDib(lpbmi, iUsage, d.get(), desc)) return 0;
+  std::uint8_t r = RopIndex(rop);
+  if (RopUsesSource(r) && !lpBits) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::shared_ptr<Bitmap> view = DibView(desc, lpBits);
+  // For a bottom-up DIB (xSrc, ySrc) is the lower-left corner, counted from the bottom row.
+  std::int64_t ys = desc.topDown ? ySrc : static_cast<std::int64_t>(desc.height) - ySrc - SrcHeight;
+  if (ys < INT32_MIN || ys > INT32_MAX) return 0;
+  if (!DibBlit(*d, xDest, yDest, DestWidth, DestHeight, *view, xSrc, static_cast<int>(ys), SrcWidth, SrcHeight, r))
+    return 0;
+  return SrcHeight < 0 ? -SrcHeight : SrcHeight;
+}
+
+int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc, UINT StartScan,
+                      UINT cLines, const void* lpvBits, const BITMAPINFO* lpbmi, UINT ColorUse) {
+  std::shared_ptr<Dc> d = FindDc(hdc);
+  if (!d) return 0;
+  DibDesc desc;
+  if (!DescribeDib(lpbmi, ColorUse, d.get(), desc)) return 0;
+  if (!lpvBits) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (StartScan >= static_cast<UINT>(desc.height)) return 0;
+  int band = static_cast<int>(std::min<std::int64_t>(cLines, desc.height - static_cast<std::int64_t>(StartScan)));
+  if (band <= 0) return 0;
+  int wi = static_cast<int>(std::min<DWORD>(w, INT32_MAX)), hi = static_cast<int>(std::min<DWORD>(h, INT32_MAX));
+  // The buffer holds scans StartScan .. StartScan + band - 1; view them as a bitmap of band rows.
+  DibDesc bandDesc = desc;
+  bandDesc.height = band;
+  std::shared_ptr<Bitmap> view = DibView(bandDesc, lpvBits);
+  std::int64_t ys = desc.topDown ? static_cast<std::int64_t>(ySrc) - StartScan
+                                 : static_cast<std::int64_t>(StartScan) + band - ySrc - hi;
+  if (ys < INT32_MIN || ys > INT32_MAX) return 0;
+  if (!DibBlit(*d, xDest, yDest, wi, hi, *view, xSrc, static_cast<int>(ys), wi, hi, 0xCC)) return 0;
+  return band;
+}
