@@ -338,7 +338,9 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
     return bm->height;
   }
   int bpp = h.biBitCount;
-  if (!ValidBpp(bpp) || (h.biCompression != BI_RGB && !(h.biCompression == BI_BITFIELDS && (bpp == 16 || bpp == 32)))) {
+  // A header copied from a BI_BITFIELDS section may ask for another depth: plain rows then.
+  if (h.biCompression == BI_BITFIELDS && bpp != 16 && bpp != 32) h.biCompression = BI_RGB;
+  if (!ValidBpp(bpp) || (h.biCompression != BI_RGB && h.biCompression != BI_BITFIELDS)) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
@@ -374,7 +376,6 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
       fmt.table.resize(n, RGBQUAD{});
       std::memcpy(base + h.biSize, fmt.table.data(), n * sizeof(RGBQUAD));
     }
-    h.biClrUsed = 0;
   } else if (h.biCompression == BI_BITFIELDS) {
     DWORD* masks = reinterpret_cast<DWORD*>(base + sizeof(BITMAPINFOHEADER));
     std::memcpy(fmt.masks, masks, sizeof fmt.masks);
@@ -393,6 +394,7 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
     Format d = DdbFormat(bpp);
     std::copy(d.masks, d.masks + 3, fmt.masks);
   }
+  h.biClrUsed = 0;  // a full table for 8 bits or fewer, none above
   if (!lpvBits) return static_cast<int>(height);
   if (start >= height) return 0;
   int count = static_cast<int>(std::min<std::int64_t>(cLines, height - start));

@@ -415,10 +415,10 @@ bool RunBlit(const BlitJob& j) {
       D2 = D;
       ApplyRop(fore, S.data(), P.data(), D.data(), nx);
       ApplyRop(back, S.data(), P.data(), D2.data(), nx);
-      std::int64_t my = static_cast<std::int64_t>(j.ym) + (y - j.yd);
+      std::int64_t my = static_cast<std::int64_t>(j.ym) + y - j.yd;
       const std::uint8_t* mrow = (my >= 0 && my < mask->height) ? mask->Row(static_cast<int>(my)) : nullptr;
       for (int i = 0; i < nx; ++i) {
-        std::int64_t mx = static_cast<std::int64_t>(j.xm) + (ax.lo + i - j.xd);
+        std::int64_t mx = static_cast<std::int64_t>(j.xm) + ax.lo + i - j.xd;
         bool bit = mrow && mx >= 0 && mx < mask->width && GetRaw(mrow, static_cast<int>(mx), mask->fmt.bpp) != 0;
         if (!bit) D[static_cast<std::size_t>(i)] = D2[static_cast<std::size_t>(i)];
       }
@@ -556,7 +556,7 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
   std::int64_t t = std::min(top, bottom), b = std::max(top, bottom);
   auto fill = [&](std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, const Brush* br) {
     if (x1 <= x0 || y1 <= y0) return TRUE;
-    return DcBlit(*d, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0),
+    return DcBlit(*d, static_cast<int>(x0), static_cast<int>(y0), Saturate(x1 - x0), Saturate(y1 - y0),
                   nullptr, 0, 0, 0, 0, 0xF0, 0xF0, nullptr, 0, 0, br);
   };
   const Pen* pen = d->st.pen.get();

@@ -91,7 +91,6 @@ std::uint32_t Channel::Pack(int c8) const {
 ColorSpace::ColorSpace(const Format& fmt) : bpp_(fmt.bpp), monoDdb_(fmt.MonoDdb()) {
   if (bpp_ <= 8) {
     table_ = EffectiveTable(fmt);
-    cache_.resize(4096);
     return;
   }
   DWORD m[3] = {fmt.masks[0], fmt.masks[1], fmt.masks[2]};
@@ -117,6 +116,7 @@ std::uint32_t ColorSpace::FromRgb(COLORREF rgb) const {
   rgb &= 0xFFFFFF;
   if (bpp_ <= 8) {
     if (table_.empty()) return 0;
+    if (cache_.empty()) cache_.resize(4096);
     CacheEntry& e = cache_[(rgb * 2654435761u) >> 20];
     if (e.key != rgb) {
       e.key = rgb;

@@ -321,7 +321,8 @@ int GetClipBox(HDC hdc, LPRECT lprect) {
     *lprect = RECT{0, 0, 0, 0};
     return NULLREGION;
   }
-  int ox = dc->st.windowOrg.x - dc->st.viewportOrg.x, oy = dc->st.windowOrg.y - dc->st.viewportOrg.y;
-  *lprect = RECT{box.left + ox, box.top + oy, box.right + ox, box.bottom + oy};
+  std::int64_t ox = static_cast<std::int64_t>(dc->st.windowOrg.x) - dc->st.viewportOrg.x;
+  std::int64_t oy = static_cast<std::int64_t>(dc->st.windowOrg.y) - dc->st.viewportOrg.y;
+  *lprect = RECT{Saturate(box.left + ox), Saturate(box.top + oy), Saturate(box.right + ox), Saturate(box.bottom + oy)};
   return SIMPLEREGION;
 }

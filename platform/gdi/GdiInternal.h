@@ -109,6 +109,11 @@ struct Icon final : Object {
   std::shared_ptr<Bitmap> color;  // may be null
 };
 
+// Clamps a coordinate computed in 64 bits to the int range.
+inline int Saturate(std::int64_t v) {
+  return static_cast<int>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+}
+
 struct DcState {
   HGDIOBJ hBitmap = nullptr;
   HGDIOBJ hBrush = nullptr;
@@ -140,8 +145,8 @@ struct Dc final : Object {
   DcState st;
   std::vector<DcState> saved;
 
-  int ToDeviceX(int x) const { return x - st.windowOrg.x + st.viewportOrg.x; }
-  int ToDeviceY(int y) const { return y - st.windowOrg.y + st.viewportOrg.y; }
+  int ToDeviceX(int x) const { return Saturate(static_cast<std::int64_t>(x) - st.windowOrg.x + st.viewportOrg.x); }
+  int ToDeviceY(int y) const { return Saturate(static_cast<std::int64_t>(y) - st.windowOrg.y + st.viewportOrg.y); }
 };
 
 // ---------------------------------------------------------------------------------------------

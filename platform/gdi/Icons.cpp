@@ -192,7 +192,7 @@ BOOL DrawIconEx(HDC hdc, int xLeft, int yTop, HICON hIcon, int cxWidth, int cyWi
   int cx = cxWidth ? cxWidth : (diFlags & DI_DEFAULTSIZE) ? kIconSize : w;
   int cy = cyWidth ? cyWidth : (diFlags & DI_DEFAULTSIZE) ? kIconSize : h;
   if (hbrFlickerFreeDraw) {
-    RECT r{xLeft, yTop, xLeft + cx, yTop + cy};
+    RECT r{xLeft, yTop, Saturate(static_cast<std::int64_t>(xLeft) + cx), Saturate(static_cast<std::int64_t>(yTop) + cy)};
     if (!FillRect(hdc, &r, hbrFlickerFreeDraw)) return FALSE;
   }
   Bitmap* bm;

@@ -197,6 +197,28 @@ TEST(GetDIBits, DevicePaletteColoursAndBands) {
   EXPECT_EQ(idx[1], 1);
 }
 
+TEST(GetDIBits, HeaderCopiedFromABitfieldsSectionStillGives24BitRows) {
+  Info info(2, 1, 16, BI_BITFIELDS);
+  DWORD masks[3] = {0xF800, 0x07E0, 0x001F};
+  std::memcpy(info.Table(), masks, sizeof masks);
+  info.Get()->bmiHeader.biClrUsed = 7;
+  void* bits;
+  HBITMAP bmp = CreateDIBSection(nullptr, info.Get(), DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(bmp, nullptr);
+  static_cast<std::uint16_t*>(bits)[1] = 0xF800;  // pixel 1 red
+  DIBSECTION ds;
+  ASSERT_EQ(GetObject(bmp, sizeof ds, &ds), static_cast<int>(sizeof ds));
+  Info out(0, 0, 0);
+  out.Get()->bmiHeader = ds.dsBmih;
+  out.Get()->bmiHeader.biBitCount = 24;
+  std::uint8_t row[8] = {};
+  ASSERT_EQ(GetDIBits(nullptr, bmp, 0, 1, row, out.Get(), DIB_RGB_COLORS), 1);
+  EXPECT_EQ(out.Get()->bmiHeader.biCompression, BI_RGB);
+  EXPECT_EQ(out.Get()->bmiHeader.biClrUsed, 0u);
+  EXPECT_EQ(row[5], 255);
+  DeleteObject(bmp);
+}
+
 TEST(SetDIBits, WritesRowsIntoDeviceBitmaps) {
   DdbCanvas dst(2, 2, 32);
   Info info(2, 2, 8);

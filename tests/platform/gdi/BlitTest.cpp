@@ -377,6 +377,25 @@ TEST(GdiOrigins, ViewportAndWindowOriginsShiftDrawing) {
   EXPECT_EQ(c.At(4, 2), RGB(9, 9, 9));
 }
 
+TEST(BlitFailures, ExtremeCoordinatesAndOriginsAreClippedSafely) {
+  DibCanvas c(4, 4, 32);
+  c.Fill(RGB(0, 0, 0));
+  EXPECT_TRUE(PatBlt(c.dc, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, WHITENESS));
+  EXPECT_TRUE(StretchBlt(c.dc, INT32_MAX, 0, INT32_MIN, 4, c.dc, 0, 0, INT32_MAX, 4, SRCCOPY));
+  EXPECT_TRUE(Rectangle(c.dc, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX));
+  SetViewportOrgEx(c.dc, INT32_MAX, INT32_MAX, nullptr);
+  SetWindowOrgEx(c.dc, INT32_MIN, INT32_MIN, nullptr);
+  EXPECT_EQ(SetPixel(c.dc, INT32_MAX, 5, RGB(1, 1, 1)), CLR_INVALID);
+  EXPECT_TRUE(BitBlt(c.dc, 100, 100, 4, 4, c.dc, -7, 9, SRCCOPY));
+  RECT box;
+  EXPECT_EQ(GetClipBox(c.dc, &box), SIMPLEREGION);
+  IntersectClipRect(c.dc, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  HICON icon = LoadIcon(nullptr, IDI_APPLICATION);
+  HBRUSH br = CreateSolidBrush(0);
+  EXPECT_TRUE(DrawIconEx(c.dc, INT32_MAX - 1, 0, icon, 0, 0, 0, br, DI_NORMAL));
+  DeleteObject(br);
+}
+
 TEST(BlitFailures, InvalidHandlesAndDisplayTargets) {
   DibCanvas c(2, 2, 32);
   HDC gone = CreateCompatibleDC(nullptr);
