@@ -29,9 +29,9 @@ class TBitmapCanvas : public TCanvas {
 
  protected:
   void CreateHandle() override {
+    HPALETTE palette = FBitmap->FIgnorePalette ? nullptr : FBitmap->GetPalette();
     HDC dc = Check(CreateCompatibleDC(nullptr));
     if (FBitmap->FHandle) FOldBitmap = SelectObject(dc, FBitmap->FHandle);
-    HPALETTE palette = FBitmap->FIgnorePalette ? nullptr : FBitmap->GetPalette();
     if (palette) {
       FOldPalette = SelectPalette(dc, palette, TRUE);
       RealizePalette(dc);
@@ -160,6 +160,16 @@ void TBitmap::FreeMask() {
   FMaskHandle = nullptr;
 }
 
+dib::Image TBitmap::ReadPicture() {
+  FreeContext();
+  return ReadBitmap(FHandle);
+}
+
+std::vector<dib::Quad> TBitmap::ColorTable() {
+  FreeContext();
+  return DibColorTable(FHandle);
+}
+
 void TBitmap::FreeImage() {
   FreeContext();
   FreeMask();
@@ -206,6 +216,7 @@ void TBitmap::Assign(TPersistent* Source) {
     TGraphic::Assign(Source);
     return;
   }
+  source->FreeContext();
   HBITMAP handle = source->FHandle ? CopyBitmapHandle(source->FHandle) : nullptr;
   HPALETTE palette = nullptr;
   try {
@@ -254,7 +265,7 @@ void TBitmap::Resize(int NewWidth, int NewHeight) {
     blank.bitCount = layout.bitCount;
     blank.mask565 = layout.mask565;
     if (layout.bitCount <= 8) {
-      if (FHandle) blank.colors = DibColorTable(FHandle);
+      if (FHandle) blank.colors = ColorTable();
       if (blank.colors.empty()) blank.colors = dib::DefaultPalette(layout.bitCount);
     }
     blank.bits.assign(dib::RowBytes(NewWidth, layout.bitCount) * static_cast<std::uint64_t>(NewHeight), 0);
@@ -323,6 +334,7 @@ void TBitmap::SetHandleType(TBitmapHandleType Value) {
     }
     return;
   }
+  FreeContext();
   BitmapInfo info = DescribeBitmap(FHandle);
   dib::Image image = ReadBitmap(FHandle);
   HBITMAP converted = Value == bmDIB ? CreateDibSection(image) : CreateDeviceBitmap(image, info.monochrome);
@@ -349,13 +361,18 @@ void TBitmap::SetPixelFormat(TPixelFormat Value) {
     return;
   }
   Layout layout = LayoutOf(Value);
-  dib::Image converted = dib::ConvertImage(ReadBitmap(FHandle), layout.bitCount, layout.mask565);
+  dib::Image converted = dib::ConvertImage(ReadPicture(), layout.bitCount, layout.mask565);
   ReplaceHandle(CreateDibSection(converted), false);
   Changed(this);
 }
 
 bool TBitmap::Monochrome() {
-  if (FHandle) return DescribeBitmap(FHandle).monochrome;
+  if (FHandle) {
+    BitmapInfo info = DescribeBitmap(FHandle, false);
+    if (!info.dib || info.bitCount != 1) return info.monochrome;
+    std::vector<dib::Quad> table = ColorTable();
+    return table.size() == 2 && table[0] == dib::Quad{0, 0, 0, 0} && table[1] == dib::Quad{255, 255, 255, 0};
+  }
   return FPixelFormat == pfDevice ? FMonochrome : FPixelFormat == pf1bit;
 }
 
@@ -366,7 +383,7 @@ void TBitmap::SetMonochrome(bool Value) {
     FPixelFormat = pfDevice;
     return;
   }
-  HBITMAP converted = CreateDeviceBitmap(ReadBitmap(FHandle), Value);
+  HBITMAP converted = CreateDeviceBitmap(ReadPicture(), Value);
   ReplaceHandle(converted, false);
   Changed(this);
 }
@@ -390,7 +407,7 @@ void* TBitmap::ScanLine(int Row) {
 HPALETTE TBitmap::GetPalette() {
   if (!FPalette && FHandle) {
     BitmapInfo info = DescribeBitmap(FHandle, false);
-    if (info.dib && info.bitCount <= 8) FPalette = CreatePaletteOf(DibColorTable(FHandle));
+    if (info.dib && info.bitCount <= 8) FPalette = CreatePaletteOf(ColorTable());
   }
   return FPalette;
 }
@@ -455,8 +472,8 @@ void TBitmap::SetTransparentMode(TTransparentMode Value) {
 
 HBITMAP TBitmap::MaskHandle() {
   if (!FMaskHandle && FHandle) {
-    dib::Image image = ReadBitmap(FHandle);
     const TColor transparent = TransparentColor();
+    dib::Image image = ReadPicture();
     const std::size_t wordRow = static_cast<std::size_t>((image.width + 15) / 16 * 2);
     std::vector<std::uint8_t> rows(wordRow * static_cast<std::size_t>(image.height), 0);
     for (int y = 0; y < image.height; ++y)
@@ -477,10 +494,12 @@ HBITMAP TBitmap::ReleaseMaskHandle() {
 
 void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
   if (!FHandle) return;
+  // Mask and palette first: making them may take the bitmap out of its canvas.
+  HBITMAP mask = Transparent() ? MaskHandle() : nullptr;
+  HPALETTE palette = FIgnorePalette ? nullptr : GetPalette();
   HDC dst = ACanvas->Handle();
   TCanvas* own = Canvas();
   own->Lock();
-  HPALETTE palette = FIgnorePalette ? nullptr : GetPalette();
   HPALETTE oldPalette = nullptr;
   try {
     HDC src = own->Handle();
@@ -489,8 +508,8 @@ void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
       RealizePalette(dst);
     }
     const int w = Rect.right - Rect.left, h = Rect.bottom - Rect.top;
-    if (Transparent())
-      TransparentStretchBlt(dst, Rect.left, Rect.top, w, h, src, 0, 0, FWidth, FHeight, MaskHandle());
+    if (mask)
+      TransparentStretchBlt(dst, Rect.left, Rect.top, w, h, src, 0, 0, FWidth, FHeight, mask);
     else
       StretchBlt(dst, Rect.left, Rect.top, w, h, src, 0, 0, FWidth, FHeight, ACanvas->CopyMode());
   } catch (...) {
@@ -523,7 +542,7 @@ void TBitmap::LoadFromStream(TStream* Stream) {
 
 void TBitmap::SaveToStream(TStream* Stream) {
   if (!FHandle) return;
-  std::vector<std::uint8_t> file = dib::WriteBmp(ReadBitmap(FHandle));
+  std::vector<std::uint8_t> file = dib::WriteBmp(ReadPicture());
   Stream->WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
 }
 
@@ -585,7 +604,7 @@ void TBitmap::SaveToClipboardFormat(WORD& AFormat, HANDLE& AData, HPALETTE& APal
   APalette = nullptr;
   if (!FHandle) return;
   bool monochrome = Monochrome();
-  HBITMAP copy = CreateDeviceBitmap(ReadBitmap(FHandle), monochrome);
+  HBITMAP copy = CreateDeviceBitmap(ReadPicture(), monochrome);
   try {
     APalette = CopyPaletteHandle(GetPalette());
   } catch (...) {

@@ -140,7 +140,7 @@ BitmapFileHeader DecodeFileHeader(const ByteView& in) {
   return h;
 }
 
-BitmapInfoHeader DecodeInfoHeader(const ByteView& in, std::uint64_t at) {
+BitmapInfoHeader DecodeInfoHeader(const ByteView& in, std::uint64_t at, std::uint64_t offBits) {
   BitmapInfoHeader h;
   h.size = in.U32(at);
   if (h.size == kCoreHeaderSize) {
@@ -164,7 +164,11 @@ BitmapInfoHeader DecodeInfoHeader(const ByteView& in, std::uint64_t at) {
   h.end = at + h.size;
   if (h.compression == kBiBitFields || h.compression == kBiAlphaBitFields) {
     int count = h.compression == kBiAlphaBitFields ? 4 : 3;
-    if (h.size == kInfoHeaderSize) {
+    if (h.size == kInfoHeaderSize && offBits != 0 && offBits < h.end + 4 * count) {
+      // Some writers announce bit fields after a plain header but leave no room for the masks
+      // before the pixels: read the pixels with the default masks, as other readers do.
+      h.compression = kBiRgb;
+    } else if (h.size == kInfoHeaderSize) {
       // The masks follow a plain info header.
       for (int i = 0; i < count; ++i) h.masks[i] = in.U32(h.end + 4 * i);
       h.end += 4 * count;
@@ -346,7 +350,7 @@ void DecodeRleRows(const ByteView& in, std::uint64_t at, const BitmapInfoHeader&
 Image ReadBmp(const std::uint8_t* data, std::size_t size) {
   ByteView in(data, size);
   BitmapFileHeader file = DecodeFileHeader(in);
-  BitmapInfoHeader info = DecodeInfoHeader(in, kFileHeaderSize);
+  BitmapInfoHeader info = DecodeInfoHeader(in, kFileHeaderSize, file.offBits);
   ValidateInfoHeader(info);
 
   Image out;

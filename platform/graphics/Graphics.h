@@ -412,6 +412,10 @@ enum TBitmapHandleType { bmDIB, bmDDB };
 enum TTransparentMode { tmAuto, tmFixed };
 
 class TBitmapCanvas;
+namespace dib {
+struct Image;
+struct Quad;
+}  // namespace dib
 
 class TBitmap : public TGraphic {
  public:
@@ -498,6 +502,10 @@ class TBitmap : public TGraphic {
   void ReplaceHandle(HBITMAP NewHandle, bool KeepPalette);
   void FreeContext();
   void FreeMask();
+  // The picture and colour table of the handle (a bitmap is selected into one device context
+  // at a time, so these take it out of the canvas's first).
+  dib::Image ReadPicture();
+  std::vector<dib::Quad> ColorTable();
   void LoadFromBytes(const std::uint8_t* Data, std::size_t Size);
 
   HBITMAP FHandle{nullptr};
