@@ -135,12 +135,50 @@ void TADOConnection::SetConnected(bool Value) {
     sqlite3_close_v2(FDb);
     FDb = nullptr;
     FIndexed.clear();
+    FAdvised.clear();
+    FTables.clear();
   }
 }
 
-bool TADOConnection::EnsureIndex(const std::string& Table, const std::string& Column) {
-  if (!FDb) return false;
-  const std::string key = Table + "\n" + Column;
+const TADOConnection::TableInfo* TADOConnection::Table(const std::string& Name) {
+  for (const auto& [name, info] : FTables)
+    if (AnsiSameText(name, Name)) return &info;
+  if (!FDb) return nullptr;
+  TableInfo info;
+  bool exists = false;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(FDb, "SELECT name, type, pk FROM pragma_table_info(?1)", -1, &s, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(s, 1, Name.c_str(), -1, SQLITE_TRANSIENT);
+    int keys = 0;
+    std::string key, keyType;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      exists = true;
+      const auto* col = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+      const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+      info.Columns.emplace_back(col ? col : "");
+      if (sqlite3_column_int(s, 2) > 0) {
+        ++keys;
+        key = col ? col : "";
+        keyType = type ? type : "";
+      }
+    }
+    if (keys == 1 && AnsiSameText(keyType, "INTEGER")) info.RowidColumn = key;
+  }
+  sqlite3_finalize(s);
+  if (!exists) return nullptr;
+  s = nullptr;
+  if (sqlite3_prepare_v2(FDb, ("SELECT count(*) FROM " + kelvdb::QuoteIdent(Name)).c_str(), -1, &s, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW)
+    info.Rows = sqlite3_column_int64(s, 0);
+  sqlite3_finalize(s);
+  FTables.emplace_back(Name, std::move(info));
+  return &FTables.back().second;
+}
+
+bool TADOConnection::EnsureIndex(const std::string& Table, const std::vector<std::string>& Columns) {
+  if (!FDb || Columns.empty()) return false;
+  const std::string key = Table + "\n" + Columns.front();
   for (const auto& k : FIndexed)
     if (AnsiSameText(k, key)) return true;
   bool found = false;
@@ -152,17 +190,82 @@ bool TADOConnection::EnsureIndex(const std::string& Table, const std::string& Co
     sqlite3_bind_text(s, 1, Table.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(s) == SQLITE_ROW) {
       const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-      if (name && AnsiSameText(name, Column)) found = true;
+      if (name && AnsiSameText(name, Columns.front())) found = true;
     }
   }
   sqlite3_finalize(s);
   if (!found) {
-    const std::string sql = "CREATE INDEX " + kelvdb::QuoteIdent("kelv_filter_" + std::to_string(FIndexed.size())) +
-                            " ON " + kelvdb::QuoteIdent(Table) + " (" + kelvdb::QuoteIdent(Column) + ")";
-    found = sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    std::string sql = "CREATE INDEX " + kelvdb::QuoteIdent("kelv_query_" + std::to_string(FIndexed.size())) + " ON " +
+                      kelvdb::QuoteIdent(Table) + " (";
+    for (std::size_t i = 0; i < Columns.size(); ++i) sql += (i ? ", " : "") + kelvdb::QuoteIdent(Columns[i]);
+    found = sqlite3_exec(FDb, (sql + ")").c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   }
   if (found) FIndexed.push_back(key);
   return found;
+}
+
+void TADOConnection::AdviseIndexes(const std::string& Sql, const kelvdb::TranslatedSql& Translated) {
+  constexpr long long kMinRows = 1000;  // smaller tables are scanned as fast
+  if (!FDb) return;
+  for (const auto& s : FAdvised)
+    if (s == Sql) return;
+  if (FAdvised.size() >= 4096) FAdvised.clear();
+  FAdvised.push_back(Sql);
+  for (int round = 0; round < 2; ++round) {
+    // (table, columns) wanted, from the query plan.
+    std::vector<std::pair<std::string, std::vector<std::string>>> wanted;
+    sqlite3_stmt* plan = nullptr;
+    if (sqlite3_prepare_v2(FDb, ("EXPLAIN QUERY PLAN " + Sql).c_str(), -1, &plan, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(plan);
+      return;
+    }
+    bool outer = true;  // the first loop of the plan
+    while (sqlite3_step(plan) == SQLITE_ROW) {
+      const auto* d = reinterpret_cast<const char*>(sqlite3_column_text(plan, 3));
+      const std::string detail = d ? d : "";
+      const bool scan = detail.rfind("SCAN ", 0) == 0, search = detail.rfind("SEARCH ", 0) == 0;
+      if (!scan && !search) continue;
+      const std::size_t b = detail.find(' ') + 1, e = detail.find(' ', b);
+      const std::string table = detail.substr(b, e == std::string::npos ? std::string::npos : e - b);
+      const bool inner = !outer;
+      outer = false;
+      const TableInfo* info = Table(table);
+      if (!info || info->Rows < kMinRows) continue;
+      auto hasColumn = [&](const std::string& c) {
+        return !AnsiSameText(c, info->RowidColumn) &&
+               std::any_of(info->Columns.begin(), info->Columns.end(), [&](const std::string& x) { return AnsiSameText(x, c); });
+      };
+      std::vector<std::string> constants;
+      for (const auto& [qualifier, column] : Translated.ConstantEqualities)
+        if ((qualifier.empty() || AnsiSameText(qualifier, table)) && hasColumn(column) &&
+            std::none_of(constants.begin(), constants.end(), [&](const std::string& x) { return AnsiSameText(x, column); }))
+          constants.push_back(column);
+      if (!constants.empty()) wanted.emplace_back(table, constants);
+      // A whole inner table read for every row of the loops outside it: index its join column.
+      if (scan && inner && detail.find(" USING ") == std::string::npos)
+        for (const auto& [qualifier, column] : Translated.JoinColumns)
+          if ((qualifier.empty() || AnsiSameText(qualifier, table)) && hasColumn(column)) {
+            wanted.emplace_back(table, std::vector<std::string>{column});
+            break;
+          }
+      // "SEARCH T USING AUTOMATIC [PARTIAL] [COVERING] INDEX (C=? ...)": built anew for every run.
+      const std::size_t automatic = detail.find("USING AUTOMATIC");
+      const std::size_t open = detail.find('(', automatic == std::string::npos ? detail.size() : automatic);
+      if (automatic != std::string::npos && open != std::string::npos) {
+        const std::size_t eq = detail.find_first_of("=<>) ", open + 1);
+        const std::string column = detail.substr(open + 1, eq == std::string::npos ? 0 : eq - open - 1);
+        if (hasColumn(column)) wanted.emplace_back(table, std::vector<std::string>{column});
+      }
+    }
+    sqlite3_finalize(plan);
+    bool made = false;
+    for (const auto& [table, columns] : wanted) {
+      const std::size_t before = FIndexed.size();
+      EnsureIndex(table, columns);
+      made = made || FIndexed.size() != before;
+    }
+    if (!made) break;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -385,7 +488,7 @@ void TADOQuery::InternalOpen(kelvdb::ResultSet& Rows, const FilterRequest* Filte
     if (col < 0) throw Exception(Prefix() + "Filter: field '" + Filter->Field + "' not found");
     const kelvdb::ColumnInfo& c = Rows.Columns[static_cast<std::size_t>(col)];
     if (t.Simple && !c.Table.empty() && kelvdb::CountTableRefs(t, c.Table) == 1) {
-      FConnection->EnsureIndex(c.Table, c.Origin);
+      FConnection->EnsureIndex(c.Table, {c.Origin});
       const std::string cond = kelvdb::QuoteIdent(c.Table) + "." + kelvdb::QuoteIdent(c.Origin) + " = ?" +
                                std::to_string(t.ParamNames.size() + 1);
       if (sqlite3_stmt* filtered = Prepare(BuildSql(t, cond, tr.HiddenColumns, t.DistinctRow), true, stmt);
@@ -397,6 +500,7 @@ void TADOQuery::InternalOpen(kelvdb::ResultSet& Rows, const FilterRequest* Filte
     }
   }
 
+  FConnection->AdviseIndexes(sqlite3_sql(stmt), t);
   StatementReset reset{stmt};
   for (std::size_t i = 0; i < t.ParamNames.size(); ++i) {
     const TParameter* p = FParameters.FindParam(t.ParamNames[i]);

@@ -7,12 +7,16 @@
 // ";", text compared and ordered without regard to case (Cyrillic included).
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/db/DB.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
+namespace kelvdb {
+struct TranslatedSql;
+}
 
 enum TConnectMode {
   cmUnknown,
@@ -60,17 +64,31 @@ class TADOConnection : public TComponent {
 
   // The loaded database (null when not connected), for the queries.
   sqlite3* Handle() const { return FDb; }
-  // Makes sure an index leads with Column of Table (for filters); false when it cannot.
-  bool EnsureIndex(const std::string& Table, const std::string& Column);
+
+  // Indexes made as queries need them (the file's own indexes come with the import). A table of
+  // some size that a query compares with constants, or joins through an index that SQLite would
+  // otherwise build for every run, gets a lasting index on those columns. Indexes change speed,
+  // never results.
+  // Makes sure an index leads with the first of Columns of Table; false when it cannot.
+  bool EnsureIndex(const std::string& Table, const std::vector<std::string>& Columns);
+  void AdviseIndexes(const std::string& Sql, const kelvdb::TranslatedSql& Translated);
 
  private:
   friend class TADOQuery;
+  struct TableInfo {
+    std::vector<std::string> Columns;
+    std::string RowidColumn;  // an INTEGER PRIMARY KEY column, or ""
+    long long Rows{0};
+  };
+  const TableInfo* Table(const std::string& Name);
   std::string FConnectionString;
   bool FLoginPrompt{true};
   TConnectMode FMode{cmUnknown};
   sqlite3* FDb{nullptr};
   std::vector<TADOQuery*> FDataSets;
-  std::vector<std::string> FIndexed;  // "table\ncolumn" known to lead an index
+  std::vector<std::string> FIndexed;   // "table\ncolumn" known to lead an index
+  std::vector<std::string> FAdvised;   // SQL texts whose indexes were seen to
+  std::vector<std::pair<std::string, TableInfo>> FTables;
 };
 
 enum TParameterAttribute : int { paSigned = 0x10, paNullable = 0x40, paLong = 0x80 };

@@ -136,6 +136,14 @@ Weight WeightOf(char32_t c) {
   return {Make(kOther, c), 0};
 }
 
+struct AsciiTable {
+  std::uint32_t Primary[128];
+  AsciiTable() {
+    for (char32_t c = 0; c < 128; ++c) Primary[c] = WeightOf(c).Primary;
+  }
+};
+const AsciiTable kAscii;
+
 int CompareRaw(const char* A, std::size_t NA, const char* B, std::size_t NB) {
   const std::string_view a(A, NA), b(B, NB);
   std::size_t i = 0, j = 0;
@@ -150,8 +158,8 @@ int CompareRaw(const char* A, std::size_t NA, const char* B, std::size_t NB) {
     if (ca < 0x80 && cb < 0x80) {  // fast path: two ASCII characters
       ++i, ++j;
       if (ca == cb) continue;
-      const Weight wa = WeightOf(ca), wb = WeightOf(cb);
-      if (wa.Primary != wb.Primary) return wa.Primary < wb.Primary ? -1 : 1;
+      const std::uint32_t pa = kAscii.Primary[ca], pb = kAscii.Primary[cb];
+      if (pa != pb) return pa < pb ? -1 : 1;
       continue;
     }
     const Weight wa = WeightOf(Decode(a, i)), wb = WeightOf(Decode(b, j));

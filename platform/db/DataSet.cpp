@@ -31,7 +31,7 @@ void FieldTypeOfDecl(std::string_view Decl, TFieldType& Type, int& Size) {
     }
   } else if (starts("JetMemo ")) {
     Type = ftMemo;
-  } else if (starts("JetAutoNumber ")) {
+  } else if (starts("JetAutoNumber ") || Decl == "INTEGER") {  // INTEGER: an AutoNumber as row number
     Type = ftAutoInc;
   } else if (starts("JetLong ")) {
     Type = ftInteger;

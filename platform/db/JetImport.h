@@ -16,7 +16,8 @@
 // "JetBoolean INTEGER", "JetAutoNumber INTEGER", "JetMemo TEXT", ...), text columns with the
 // KELV collation, rows in the file's order (the rowid), NULL kept apart from empty text,
 // Booleans 0/1, dates as "YYYY-MM-DD HH:MM:SS" text, and an index for every index the file
-// defines and for every AutoNumber column.
+// defines. An AutoNumber column whose numbers rise in the file's row order becomes the rowid
+// itself (declared type "INTEGER"); any other AutoNumber column gets an index.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,5 +1,10 @@
 // The libmdb side of the import: Jet 4.0 file image -> SQLite tables. Runs in the import's child
 // process (see JetImport.h); nothing here may be trusted to survive a hostile file.
+//
+// libmdb finds the tables, their data pages (mdb_read_next_dpg) and the column values of each
+// row (mdb_crack_row); the values themselves are decoded here, which is several times faster than
+// libmdb's conversion of every value to text (printf, iconv and a heap block each) and keeps a
+// null apart from an empty text. Long values (memo), GUIDs and decimals still go through libmdb.
 #include "platform/db/Collation.h"
 #include "platform/db/JetImport.h"
 #include "platform/db/JetSql.h"
@@ -9,8 +14,11 @@
 #include <mdbtools.h>
 #include <sqlite3.h>
 
-#include <charconv>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <set>
 #include <string>
@@ -20,17 +28,19 @@ namespace kelvdb {
 namespace {
 
 constexpr std::size_t kPageSize = 4096;
-constexpr std::size_t kBindSize = 256 * 1024;  // longest value taken from one column (memo)
+constexpr std::size_t kBindSize = 256 * 1024;       // longest value taken from one column (memo)
 constexpr std::uint64_t kMaxFileSize = 2ull << 30;  // Jet 4.0's own limit
+constexpr unsigned kBatch = 32;                      // rows per INSERT
 
-enum class Kind { Bool, Int, Real, Text, Blob };
+enum class Kind { Int, Real, Text, Blob };
 
 struct ColumnPlan {
   std::string Name;
   std::string Decl;
   Kind K{Kind::Text};
   bool Auto{false};
-  bool NullableText{false};  // empty value may be an empty text or a null
+  int JetType{0};
+  int Scale{0}, Prec{0};
 };
 
 struct MdbHandleCloser {
@@ -41,6 +51,9 @@ struct TableDefFree {
 };
 struct StmtFinalize {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+struct GFree {
+  void operator()(char* p) const { g_free(p); }
 };
 
 std::string Exec(sqlite3* Db, const std::string& Sql) {
@@ -57,8 +70,12 @@ std::string Exec(sqlite3* Db, const std::string& Sql) {
 ColumnPlan PlanColumn(const MdbColumn* c) {
   ColumnPlan p;
   p.Name = c->name;
+  p.JetType = c->col_type;
+  p.Scale = c->col_scale;
+  p.Prec = c->col_prec;
+  const std::string text = std::string(" COLLATE ") + kCollationName;
   switch (c->col_type) {
-    case MDB_BOOL: p.Decl = "JetBoolean INTEGER", p.K = Kind::Bool; break;
+    case MDB_BOOL: p.Decl = "JetBoolean INTEGER", p.K = Kind::Int; break;
     case MDB_BYTE: p.Decl = "JetByte INTEGER", p.K = Kind::Int; break;
     case MDB_INT: p.Decl = "JetInteger INTEGER", p.K = Kind::Int; break;
     case MDB_LONGINT:
@@ -71,13 +88,11 @@ ColumnPlan PlanColumn(const MdbColumn* c) {
     case MDB_NUMERIC: p.Decl = "JetNumeric REAL", p.K = Kind::Real; break;
     case MDB_DATETIME: p.Decl = "JetDateTime TEXT", p.K = Kind::Text; break;
     case MDB_TEXT:
-      p.Decl = "JetText TEXT(" + std::to_string(c->col_size > 0 ? c->col_size / 2 : 0) + ") COLLATE " + kCollationName;
-      p.K = Kind::Text, p.NullableText = true;
+      p.Decl = "JetText TEXT(" + std::to_string(c->col_size > 0 ? c->col_size / 2 : 0) + ")" + text;
+      p.K = Kind::Text;
       break;
-    case MDB_MEMO:
-      p.Decl = std::string("JetMemo TEXT COLLATE ") + kCollationName, p.K = Kind::Text, p.NullableText = true;
-      break;
-    case MDB_REPID: p.Decl = "JetGuid TEXT", p.K = Kind::Text, p.NullableText = true; break;
+    case MDB_MEMO: p.Decl = "JetMemo TEXT" + text, p.K = Kind::Text; break;
+    case MDB_REPID: p.Decl = "JetGuid TEXT", p.K = Kind::Text; break;
     case MDB_BINARY: p.Decl = "JetBinary BLOB", p.K = Kind::Blob; break;
     case MDB_OLE: p.Decl = "JetOle BLOB", p.K = Kind::Blob; break;
     default: break;
@@ -85,76 +100,215 @@ ColumnPlan PlanColumn(const MdbColumn* c) {
   return p;
 }
 
-// Whether the column ColIndex of the row that mdb_fetch_row has just read is null. libmdb gives a
-// null and an empty text alike (length 0); the row's null mask tells them apart. Leaves the
-// table's current page loaded as it found it.
-bool FetchedValueIsNull(MdbTableDef* T, unsigned ColIndex) {
-  MdbHandle* mdb = T->entry->mdb;
-  const unsigned long page = T->cur_phys_pg;
-  if (T->cur_row == 0 || mdb_read_pg(mdb, page) != static_cast<ssize_t>(kPageSize)) return true;
-  bool isNull = true;
-  const int row = static_cast<int>(T->cur_row) - 1;
-  const int rco = mdb->fmt->row_count_offset;
-  const int rows = mdb_get_int16(mdb->pg_buf, rco);
-  if (row < rows && rco + 2 + row * 2 + 2 <= static_cast<int>(kPageSize)) {
-    const int entry = mdb_get_int16(mdb->pg_buf, rco + 2 + row * 2);
-    bool located = true;
-    int start = 0;
-    std::size_t len = 0;
-    if (entry & 0x4000) {  // the row lives on another page
-      const int at = entry & 0x1FFF;
-      located = at + 4 <= static_cast<int>(kPageSize);
-      if (located) {
-        const auto pgRow = static_cast<std::uint32_t>(mdb_get_int32(mdb->pg_buf, at));
-        located = mdb_read_pg(mdb, pgRow >> 8) == static_cast<ssize_t>(kPageSize) &&
-                  mdb_find_row(mdb, static_cast<int>(pgRow & 0xFF), &start, &len) == 0;
-      }
-    } else {
-      located = mdb_find_row(mdb, row, &start, &len) == 0;
-    }
-    if (located && len > 0 && start >= 0 && static_cast<std::size_t>(start) + len <= kPageSize) {
-      std::vector<MdbField> fields(T->num_cols + 1);
-      const int n = mdb_crack_row(T, start, len, fields.data());
-      for (int k = 0; k < n && k < static_cast<int>(T->num_cols); ++k)
-        if (fields[static_cast<std::size_t>(k)].colnum == static_cast<int>(ColIndex)) {
-          isNull = fields[static_cast<std::size_t>(k)].is_null != 0;
-          break;
-        }
-    }
+char* PutUtf8(char* Out, char32_t C) {
+  if (C < 0x80) {
+    *Out++ = static_cast<char>(C);
+  } else if (C < 0x800) {
+    *Out++ = static_cast<char>(0xC0 | (C >> 6));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    *Out++ = static_cast<char>(0xE0 | (C >> 12));
+    *Out++ = static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    *Out++ = static_cast<char>(0xF0 | (C >> 18));
+    *Out++ = static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    *Out++ = static_cast<char>(0x80 | (C & 0x3F));
   }
-  mdb_read_pg(mdb, page);
-  return isNull;
+  return Out;
 }
 
-std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo) {
+// A Jet 4.0 text value as UTF-8: UCS-2 little-endian, or the compressed form (0xFF 0xFE, then
+// one byte per character with a high byte of zero; a zero byte switches between one and two
+// bytes per character). A surrogate pair gives one character, a lone surrogate U+FFFD.
+void DecodeJetText(const unsigned char* P, std::size_t N, std::string& Out) {
+  Out.resize(N * 2 + 8);  // one byte gives at most two, two bytes at most three (four per pair)
+  char* o = Out.data();
+  const bool packed = N >= 2 && P[0] == 0xFF && P[1] == 0xFE;
+  std::size_t i = packed ? 2 : 0;
+  bool compressed = packed;
+  char32_t high = 0;  // pending high surrogate
+  while (i < N) {
+    char32_t c;
+    if (compressed) {
+      if (P[i] == 0) {
+        compressed = false;
+        ++i;
+        continue;
+      }
+      c = P[i++];
+    } else if (i + 1 < N) {
+      if (packed && P[i] == 0) {  // back to one byte per character
+        compressed = true;
+        ++i;
+        continue;
+      }
+      c = static_cast<char32_t>(P[i] | P[i + 1] << 8);
+      i += 2;
+    } else {
+      break;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (high) o = PutUtf8(o, 0xFFFD);
+      high = c;
+      continue;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) {
+      o = PutUtf8(o, high ? 0x10000 + ((high - 0xD800) << 10) + (c - 0xDC00) : 0xFFFD);
+      high = 0;
+      continue;
+    }
+    if (high) o = PutUtf8(o, 0xFFFD), high = 0;
+    o = PutUtf8(o, c);
+  }
+  if (high) o = PutUtf8(o, 0xFFFD);
+  Out.resize(static_cast<std::size_t>(o - Out.data()));
+}
+
+template <typename T>
+T Read(const unsigned char* P) {
+  T v;
+  std::memcpy(&v, P, sizeof v);
+  return v;
+}
+
+// A decoded value waiting for its INSERT; Buf keeps its capacity from row to row.
+struct Value {
+  enum { Null, Int, Real, Text, Blob } Type{Null};
+  std::int64_t I{0};
+  double D{0};
+  std::string Buf;
+};
+
+// The value of one column of a row (cracked into F, bytes in the page buffer).
+std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, Value& V) {
+  std::string& Buf = V.Buf;
+  MdbHandle* mdb = T->entry->mdb;
+  if (P.JetType == MDB_BOOL) {  // kept in the null mask, never null
+    V.Type = Value::Int, V.I = F.is_null ? 0 : 1;
+    return {};
+  }
+  if (F.is_null) {
+    V.Type = Value::Null;
+    return {};
+  }
+  const auto* base = static_cast<const unsigned char*>(mdb->pg_buf);
+  const auto* v = static_cast<const unsigned char*>(F.value);
+  const int siz = F.siz;
+  if (siz < 0 || v < base || v + siz > base + kPageSize) return "a value lies outside its page";
+  const bool fits = siz >= 8 || (siz >= 4 && (P.JetType == MDB_LONGINT || P.JetType == MDB_FLOAT)) ||
+                    (siz >= 2 && P.JetType == MDB_INT) || (siz >= 1 && P.JetType == MDB_BYTE);
+  switch (P.JetType) {
+    case MDB_BYTE:
+      if (!fits) break;
+      V.Type = Value::Int, V.I = v[0];
+      return {};
+    case MDB_INT:
+      if (!fits) break;
+      V.Type = Value::Int, V.I = Read<std::int16_t>(v);
+      return {};
+    case MDB_LONGINT:
+      if (!fits) break;
+      V.Type = Value::Int, V.I = Read<std::int32_t>(v);
+      return {};
+    case MDB_MONEY:
+      if (!fits) break;
+      V.Type = Value::Real, V.D = static_cast<double>(Read<std::int64_t>(v)) / 10000.0;
+      return {};
+    case MDB_FLOAT: {
+      if (!fits) break;
+      // A single keeps the digits it has: 0.1f reads as 0.1, not 0.100000001490116.
+      char text[32];
+      std::snprintf(text, sizeof text, "%.7g", static_cast<double>(Read<float>(v)));
+      V.Type = Value::Real, V.D = std::strtod(text, nullptr);
+      return {};
+    }
+    case MDB_DOUBLE:
+      if (!fits) break;
+      V.Type = Value::Real, V.D = Read<double>(v);
+      return {};
+    case MDB_DATETIME: {
+      if (!fits) break;
+      tm t{};
+      mdb_date_to_tm(Read<double>(v), &t);
+      Buf.resize(64);
+      Buf.resize(std::strftime(Buf.data(), Buf.size(), "%Y-%m-%d %H:%M:%S", &t));
+      V.Type = Value::Text;
+      return {};
+    }
+    case MDB_TEXT:
+      DecodeJetText(v, static_cast<std::size_t>(siz), Buf);
+      V.Type = Value::Text;
+      return {};
+    case MDB_BINARY:
+      Buf.assign(reinterpret_cast<const char*>(v), static_cast<std::size_t>(siz));
+      V.Type = Value::Blob;
+      return {};
+    case MDB_MEMO:
+    case MDB_REPID:
+    case MDB_NUMERIC: {
+      std::unique_ptr<char, GFree> text(
+          P.JetType == MDB_NUMERIC ? mdb_numeric_to_string(mdb, F.start, P.Scale, P.Prec)
+          : P.JetType == MDB_REPID ? mdb_uuid_to_string(mdb->pg_buf, F.start)
+                                   : mdb_col_to_string(mdb, mdb->pg_buf, F.start, P.JetType, siz));
+      if (!text) return "a value cannot be read";
+      const std::size_t n = std::strlen(text.get());
+      if (n > kBindSize) return "a value is too long";
+      if (P.K == Kind::Real) {
+        V.Type = Value::Real, V.D = std::strtod(text.get(), nullptr);
+      } else {
+        Buf.assign(text.get(), n);
+        V.Type = Value::Text;
+      }
+      return {};
+    }
+    case MDB_OLE:  // OLE objects are not taken over
+      V.Type = Value::Null;
+      return {};
+    default:
+      break;
+  }
+  return "a value of column \"" + P.Name + "\" is too short";
+}
+
+// One table. With RowidKey its AutoNumber column becomes SQLite's row number, which keeps the
+// file's row order only while the numbers rise: Retry asks for the table again without.
+std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool RowidKey, bool& Retry) {
+  Retry = false;
   const std::string tname = Entry->object_name;
+  if (tname.empty()) return "a table has no name";
   std::unique_ptr<MdbTableDef, TableDefFree> t(mdb_read_table(Entry));
   if (!t) return "table \"" + tname + "\" cannot be read";
   if (!mdb_read_columns(t.get()) || !t->columns) return "the columns of table \"" + tname + "\" cannot be read";
   const unsigned ncols = t->num_cols;
   if (ncols == 0 || ncols > MDB_MAX_COLS || t->columns->len != ncols)
     return "table \"" + tname + "\" has an invalid column count";
-  if (tname.empty()) return "a table has no name";
 
   std::vector<ColumnPlan> plan;
+  int keyCol = -1;
   std::string create = "CREATE TABLE " + QuoteIdent(tname) + " (";
-  std::string insert = "INSERT INTO " + QuoteIdent(tname) + " VALUES (";
+  std::string tuple = "(";
   for (unsigned i = 0; i < ncols; ++i) {
     const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(t->columns, i));
     ColumnPlan p = PlanColumn(col);
     if (p.Decl.empty()) return "column \"" + p.Name + "\" of table \"" + tname + "\" has an unknown type";
     if (p.Name.empty()) return "a column of table \"" + tname + "\" has no name";
-    create += (i ? ", " : "") + QuoteIdent(p.Name) + " " + p.Decl;
-    insert += i ? ",?" : "?";
+    const bool key = RowidKey && keyCol < 0 && p.Auto;
+    if (key) keyCol = static_cast<int>(i);
+    create += (i ? ", " : "") + QuoteIdent(p.Name) + " " + (key ? std::string("INTEGER PRIMARY KEY") : p.Decl);
+    tuple += i ? ",?" : "?";
     plan.push_back(std::move(p));
   }
   create += ")";
-  insert += ")";
+  tuple += ")";
   if (std::string e = Exec(Db, create); !e.empty()) return "table \"" + tname + "\": " + e;
 
-  // Index column lists: AutoNumber columns, then the file's own indexes; duplicates once.
+  // Index column lists: AutoNumber columns that are not the row number, then the file's own
+  // indexes; each list once.
   std::vector<std::vector<unsigned>> indexes;
   std::set<std::vector<unsigned>> seen;
+  if (keyCol >= 0) seen.insert({static_cast<unsigned>(keyCol)});
   for (unsigned i = 0; i < ncols; ++i)
     if (plan[i].Auto && seen.insert({i}).second) indexes.push_back({i});
   if (mdb_read_indices(t.get()) && t->indices) {
@@ -174,71 +328,112 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo) {
     }
   }
 
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(Db, insert.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    return "table \"" + tname + "\": " + sqlite3_errmsg(Db);
-  std::unique_ptr<sqlite3_stmt, StmtFinalize> stmt(raw);
-
-  std::vector<std::unique_ptr<char[]>> bufs(ncols);
-  std::vector<int> lens(ncols, 0);
-  mdb_rewind_table(t.get());
-  for (unsigned i = 0; i < ncols; ++i) {
-    bufs[i].reset(new char[kBindSize + 16]());
-    if (mdb_bind_column(t.get(), static_cast<int>(i + 1), bufs[i].get(), &lens[i]) == -1)
-      return "table \"" + tname + "\": a column cannot be read";
+  // Rows go in by the batch: one INSERT of kBatch rows costs little more than one of one row.
+  const unsigned batch = std::max(1u, std::min(kBatch, 30000u / ncols));
+  std::unique_ptr<sqlite3_stmt, StmtFinalize> many, one;
+  for (unsigned n : {batch, 1u}) {
+    std::string insert = "INSERT INTO " + QuoteIdent(tname) + " VALUES ";
+    for (unsigned r = 0; r < n; ++r) insert += (r ? "," : "") + tuple;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(Db, insert.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+      return "table \"" + tname + "\": " + sqlite3_errmsg(Db);
+    (n == batch && batch > 1 ? many : one).reset(raw);
+    if (batch == 1) break;
   }
-
-  std::uint64_t rows = 0;
-  while (mdb_fetch_row(t.get())) {
-    ++rows;
-    for (unsigned i = 0; i < ncols; ++i) {
-      const int n = i + 1;
-      const char* v = bufs[i].get();
-      const int len = lens[i];
-      if (len < 0 || static_cast<std::size_t>(len) > kBindSize) return "table \"" + tname + "\": a value is too long";
-      const ColumnPlan& p = plan[i];
-      if (len == 0) {
-        if (p.NullableText && !FetchedValueIsNull(t.get(), i))
-          sqlite3_bind_text(stmt.get(), n, "", 0, SQLITE_STATIC);
-        else if (p.K == Kind::Bool)
-          sqlite3_bind_int(stmt.get(), n, 0);
-        else
-          sqlite3_bind_null(stmt.get(), n);
-        continue;
+  std::vector<Value> values(static_cast<std::size_t>(batch) * ncols);
+  unsigned pending = 0;
+  auto flush = [&](unsigned rowsToWrite) -> std::string {
+    for (unsigned r = 0; r < rowsToWrite;) {
+      sqlite3_stmt* s = rowsToWrite - r >= batch && many ? many.get() : one.get();
+      const unsigned n = s == one.get() ? 1 : batch;
+      for (unsigned k = 0; k < n * ncols; ++k) {
+        const Value& v = values[r * ncols + k];
+        const int at = static_cast<int>(k + 1);
+        switch (v.Type) {
+          case Value::Null: sqlite3_bind_null(s, at); break;
+          case Value::Int: sqlite3_bind_int64(s, at, v.I); break;
+          case Value::Real: sqlite3_bind_double(s, at, v.D); break;
+          case Value::Text: sqlite3_bind_text(s, at, v.Buf.data(), static_cast<int>(v.Buf.size()), SQLITE_STATIC); break;
+          case Value::Blob: sqlite3_bind_blob(s, at, v.Buf.data(), static_cast<int>(v.Buf.size()), SQLITE_STATIC); break;
+        }
       }
-      switch (p.K) {
-        case Kind::Bool:
-          sqlite3_bind_int(stmt.get(), n, !(len == 1 && v[0] == '0'));
-          break;
-        case Kind::Int: {
-          std::int64_t x = 0;
-          const auto r = std::from_chars(v, v + len, x);
-          if (r.ec == std::errc() && r.ptr == v + len)
-            sqlite3_bind_int64(stmt.get(), n, x);
-          else
-            sqlite3_bind_text(stmt.get(), n, v, len, SQLITE_TRANSIENT);
-          break;
+      const int rc = sqlite3_step(s);
+      sqlite3_reset(s);
+      if (rc != SQLITE_DONE) return "table \"" + tname + "\": " + sqlite3_errmsg(Db);
+      r += n;
+    }
+    return {};
+  };
+
+  // The table's data pages in the file's order, and their rows in order. An entry with bit 14
+  // set is a deleted row or a pointer to a row that moved to another page; the moved row itself
+  // (bit 15 alone) is read where it now lies.
+  mdb_rewind_table(t.get());
+  MdbHandle* mdb = Entry->mdb;
+  const int rco = mdb->fmt->row_count_offset;
+  std::vector<MdbField> fields(ncols + 1);
+  std::vector<int> fieldOf(ncols);
+  std::uint64_t rows = 0;
+  bool haveKey = false;
+  std::int32_t lastKey = 0;
+  for (;;) {
+    const int pg = mdb_read_next_dpg(t.get());
+    if (pg <= 0) break;
+    const auto page = static_cast<unsigned long>(pg);
+    const int count = mdb_get_int16(mdb->pg_buf, rco);
+    if (count < 0 || rco + 2 + count * 2 > static_cast<int>(kPageSize))
+      return "table \"" + tname + "\": page " + std::to_string(page) + " has an invalid row count";
+    for (int row = 0; row < count; ++row) {
+      if (mdb->cur_pg != page && mdb_read_pg(mdb, page) != static_cast<ssize_t>(kPageSize))
+        return "table \"" + tname + "\": page " + std::to_string(page) + " cannot be read";
+      if (mdb_get_int16(mdb->pg_buf, rco + 2 + row * 2) & 0x4000) continue;
+      int start = 0;
+      std::size_t len = 0;
+      if (mdb_find_row(mdb, row, &start, &len) != 0) return "table \"" + tname + "\": a row cannot be found";
+      start &= 0x1FFF;
+      if (len == 0 || static_cast<std::size_t>(start) + len > kPageSize)
+        return "table \"" + tname + "\": a row lies outside its page";
+      ++rows;
+      std::fill(fieldOf.begin(), fieldOf.end(), -1);
+      std::memset(static_cast<void*>(fields.data()), 0, fields.size() * sizeof(MdbField));
+      mdb_crack_row(t.get(), start, len, fields.data());
+      for (unsigned k = 0; k < ncols; ++k)
+        if (fields[k].colnum >= 0 && static_cast<unsigned>(fields[k].colnum) < ncols)
+          fieldOf[static_cast<unsigned>(fields[k].colnum)] = static_cast<int>(k);
+      if (keyCol >= 0) {
+        const int k = fieldOf[static_cast<unsigned>(keyCol)];
+        const MdbField* f = k >= 0 ? &fields[static_cast<unsigned>(k)] : nullptr;
+        const auto* base = static_cast<const unsigned char*>(mdb->pg_buf);
+        const auto* v = f ? static_cast<const unsigned char*>(f->value) : nullptr;
+        if (!f || f->is_null || f->siz < 4 || v < base || v + 4 > base + kPageSize ||
+            (haveKey && Read<std::int32_t>(v) <= lastKey)) {
+          Retry = true;
+          return {};
         }
-        case Kind::Real: {
-          double x = 0;
-          const auto r = std::from_chars(v, v + len, x);
-          if (r.ec == std::errc() && r.ptr == v + len)
-            sqlite3_bind_double(stmt.get(), n, x);
-          else
-            sqlite3_bind_text(stmt.get(), n, v, len, SQLITE_TRANSIENT);
-          break;
+        lastKey = Read<std::int32_t>(v);
+        haveKey = true;
+      }
+      // Long values last: reading them may load other pages.
+      for (int pass = 0; pass < 2; ++pass) {
+        for (unsigned i = 0; i < ncols; ++i) {
+          if ((plan[i].JetType == MDB_MEMO) != (pass == 1)) continue;
+          Value& v = values[pending * ncols + i];
+          if (fieldOf[i] < 0) {
+            v.Type = plan[i].JetType == MDB_BOOL ? Value::Int : Value::Null;
+            v.I = 0;
+            continue;
+          }
+          if (std::string e = DecodeValue(t.get(), plan[i], fields[static_cast<unsigned>(fieldOf[i])], v); !e.empty())
+            return "table \"" + tname + "\": " + e;
         }
-        case Kind::Text:
-          sqlite3_bind_text(stmt.get(), n, v, len, SQLITE_TRANSIENT);
-          break;
-        case Kind::Blob:
-          sqlite3_bind_blob(stmt.get(), n, v, len, SQLITE_TRANSIENT);
-          break;
+      }
+      if (++pending == batch) {
+        if (std::string e = flush(pending); !e.empty()) return e;
+        pending = 0;
       }
     }
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE) return "table \"" + tname + "\": " + sqlite3_errmsg(Db);
-    sqlite3_reset(stmt.get());
   }
+  if (std::string e = flush(pending); !e.empty()) return e;
 
   // Pages that are gone or belong elsewhere make libmdb skip rows quietly; the table's own row
   // count tells.
@@ -298,9 +493,6 @@ std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db) {
   std::unique_ptr<MdbHandle, MdbHandleCloser> mdb(mdb_open_buffer(Data, Size, MDB_NOFLAGS));
   if (!mdb) return "it is not a Jet database file";
   if (mdb->f->jet_version != MDB_VER_JET4) return "it is not a Jet 4.0 database";
-  mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
-  mdb_set_shortdate_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
-  mdb_set_boolean_fmt_numbers(mdb.get());
   mdb_set_bind_size(mdb.get(), kBindSize);
   if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog) return "the system catalogue cannot be read";
 
@@ -321,7 +513,14 @@ std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db) {
   for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
     if (!entry || entry->object_type != MDB_TABLE || !mdb_is_user_table(entry)) continue;
-    if (std::string e = ImportTable(entry, Db, tableNo++); !e.empty()) return e;
+    bool retry = false;
+    std::string e = ImportTable(entry, Db, tableNo, true, retry);
+    if (e.empty() && retry) {
+      e = Exec(Db, "DROP TABLE " + QuoteIdent(entry->object_name));
+      if (e.empty()) e = ImportTable(entry, Db, tableNo, false, retry);
+    }
+    if (!e.empty()) return e;
+    ++tableNo;
   }
   if (std::string e = Exec(Db, "COMMIT"); !e.empty()) return e;
   return {};

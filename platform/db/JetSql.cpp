@@ -219,6 +219,45 @@ TranslatedSql TranslateJetSql(std::string_view Text) {
     }
     out.append(Text.substr(t.Begin, t.End - t.Begin));
   }
+  // Column = constant, either way round.
+  auto isName = [&](std::size_t k) { return toks[sig[k]].Kind == Tok::Ident || toks[sig[k]].Kind == Tok::Bracket; };
+  auto isDot = [&](std::size_t k) { return toks[sig[k]].Kind == Tok::Other && toks[sig[k]].Value == "."; };
+  auto isConstant = [&](std::size_t k) {
+    const Tok kind = toks[sig[k]].Kind;
+    return kind == Tok::Param || kind == Tok::Number || kind == Tok::String;
+  };
+  // The column that ends at sig index K (or starts at it, Forward), as (table, column).
+  auto columnAt = [&](std::size_t K, bool Forward, std::pair<std::string, std::string>& Out) {
+    if (!isName(K)) return false;
+    if (Forward) {
+      if (K + 2 < sig.size() && isDot(K + 1) && isName(K + 2)) {
+        if (K + 3 < sig.size() && isDot(K + 3)) return false;
+        Out = {toks[sig[K]].Value, toks[sig[K + 2]].Value};
+      } else {
+        Out = {std::string(), toks[sig[K]].Value};
+      }
+    } else if (K >= 2 && isDot(K - 1) && isName(K - 2)) {
+      if (K >= 3 && isDot(K - 3)) return false;
+      Out = {toks[sig[K - 2]].Value, toks[sig[K]].Value};
+    } else {
+      if (K >= 1 && isDot(K - 1)) return false;
+      Out = {std::string(), toks[sig[K]].Value};
+    }
+    return !IsKeyword(toks[sig[K]], "NULL");
+  };
+  for (std::size_t k = 1; k + 1 < sig.size(); ++k) {
+    if (!(toks[sig[k]].Kind == Tok::Other && toks[sig[k]].Value == "=")) continue;
+    std::pair<std::string, std::string> col;
+    if (isConstant(k + 1) && columnAt(k - 1, false, col))
+      r.ConstantEqualities.push_back(col);
+    else if (isConstant(k - 1) && columnAt(k + 1, true, col))
+      r.ConstantEqualities.push_back(col);
+    else if (std::pair<std::string, std::string> other; columnAt(k - 1, false, col) && columnAt(k + 1, true, other)) {
+      r.JoinColumns.push_back(col);
+      r.JoinColumns.push_back(other);
+    }
+  }
+
   if (depth != 0) simple = false;
   if (!seenSelect || r.FromPos == 0) simple = false;
   if (r.TailPos == 0) r.TailPos = out.size();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kelvdb {
@@ -24,6 +25,11 @@ struct TranslatedSql {
   std::size_t WherePos{0};   // offset just after the top-level WHERE keyword
   std::size_t TailPos{0};    // offset of the top-level ORDER keyword, or Sql.size()
   std::vector<std::string> TableRefs;  // table names as written after FROM / JOIN / "," / "("
+
+  // Columns compared with a constant or a parameter ("T.C = :P", "C = 5"): (table or "", column).
+  std::vector<std::pair<std::string, std::string>> ConstantEqualities;
+  // Columns compared with another column ("A.X = B.Y"), each side: (table or "", column).
+  std::vector<std::pair<std::string, std::string>> JoinColumns;
 };
 
 TranslatedSql TranslateJetSql(std::string_view Text);
