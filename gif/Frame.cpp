@@ -62,12 +62,16 @@ void TGIFSubImage::EnsurePixels() {
   if (FDataSize == 0) RaiseGIFError("Image is empty");
 }
 
-void TGIFSubImage::AllocatePixels() {
+void TGIFSubImage::AllocatePixels() { AllocatePixels(0); }
+
+void TGIFSubImage::AllocatePixels(std::uint8_t Fill) {
   FreePixels();
   const std::int64_t Size = static_cast<std::int64_t>(Width()) * Height();
   if (Size <= 0) return;
-  FData.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(Size + kLzwOutputSlack)]());
+  FData.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(Size + kLzwOutputSlack)]);
   if (!FData) throw EOutOfMemory();
+  std::memset(FData.get(), Fill, static_cast<std::size_t>(Size));
+  std::memset(FData.get() + Size, 0, static_cast<std::size_t>(kLzwOutputSlack));
   FDataSize = Size;
 }
 
@@ -224,14 +228,10 @@ void TGIFSubImage::DecodeImageData(TStream* Stream) {
   const std::int64_t Pixels = static_cast<std::int64_t>(Width()) * Height();
   const std::int64_t Remaining = Stream->Size() - Stream->Position();
   if (Pixels > std::max(kPixelsWithoutData, MaxPixelsForData(Remaining))) RaiseGIFError("Invalid image dimensions");
-  AllocatePixels();
   const std::uint8_t Fill = (FTransparent && FGCE) ? FGCE->TransparentIndex() : 0;
+  AllocatePixels(Fill);
   std::uint8_t Empty[kLzwOutputSlack + 1] = {};
-  std::uint8_t* Out = Empty;
-  if (FDataSize > 0) {
-    std::memset(FData.get(), Fill, static_cast<std::size_t>(FDataSize));
-    Out = FData.get();
-  }
+  std::uint8_t* Out = FDataSize > 0 ? FData.get() : Empty;
   DecodeLzwImage(Stream, Out, FDataSize > 0 ? Width() : 0, FDataSize > 0 ? Height() : 0, IsInterlaced(),
                  [this](const std::string& Message) { ReportWarning(1, Message); });
 }
@@ -261,12 +261,30 @@ void TGIFSubImage::EncodeImageData(TStream* Stream) {
 
 void TGIFSubImage::CoverPixelsWithColorMap() {
   if (IsEmpty()) return;
-  std::uint8_t Max = 0;
-  const std::uint8_t* P = FData.get();
-  for (std::int64_t i = 0; i < FDataSize; ++i) Max = std::max(Max, P[i]);
   TGIFColorMap* Map = FColorMap.get();
   if (Map->Count() == 0 && FImage) Map = FImage->GlobalColorMap();
-  if (Max >= Map->Count()) Map->PadWithBlack(Max + 1);
+  const int Count = Map->Count();
+  if (Count >= 256) return;
+  const std::uint8_t* P = FData.get();
+  // Tables read from a stream have a power-of-two size: then no pixel lies outside when no
+  // pixel has a bit above the table's, which an OR over machine words tells.
+  if (Count > 0 && (Count & (Count - 1)) == 0) {
+    std::uint64_t Or = 0;
+    std::int64_t i = 0;
+    for (; i + 8 <= FDataSize; i += 8) {
+      std::uint64_t W;
+      std::memcpy(&W, P + i, 8);
+      Or |= W;
+    }
+    for (; i < FDataSize; ++i) Or |= P[i];
+    Or |= Or >> 32;
+    Or |= Or >> 16;
+    Or |= Or >> 8;
+    if ((Or & 0xFF & ~static_cast<std::uint64_t>(Count - 1)) == 0) return;
+  }
+  std::uint8_t Max = 0;
+  for (std::int64_t i = 0; i < FDataSize; ++i) Max = std::max(Max, P[i]);
+  if (Max >= Count) Map->PadWithBlack(Max + 1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -76,6 +76,7 @@ class TGIFSubImage : public TGIFItem {
   // Grows the effective colour map with black entries so that it covers every pixel.
   void CoverPixelsWithColorMap();
   void FreeContents();
+  void AllocatePixels(std::uint8_t Fill);
 
   std::unique_ptr<TBitmap> FBitmap;
   HBITMAP FMask{nullptr};

@@ -73,12 +73,13 @@ class Decoder {
   int FClear{0}, FEnd{0}, FInitialCodeSize{0}, FCodeSize{0}, FNext{0}, FSizeLimit{0};
   int FFirstCode{0}, FOldCode{-1};
 
-  std::array<std::uint16_t, kTableSize> FPrefix{};
-  std::array<std::uint16_t, kTableSize> FSuffix{};
-  std::array<std::uint16_t, kTableSize> FFirst{};   // fast path: first pixel of the string
-  std::array<std::uint16_t, kTableSize> FLength{};  // fast path: string length
-  std::array<std::uint32_t, kTableSize> FWhere{};   // fast path: output offset of a copy
-  std::vector<std::uint16_t> FStack;
+  std::array<std::uint16_t, kTableSize> FPrefix;
+  std::array<std::uint16_t, kTableSize> FSuffix;
+  // Fast path: the first 8 pixels of each string, and where a copy of it stands in the output
+  // (low 32 bits) with its length (high 32 bits).
+  std::array<std::uint64_t, kTableSize> FHead;
+  std::array<std::uint64_t, kTableSize> FMeta;
+  std::unique_ptr<std::uint16_t[]> FStack;
   int FStackTop{0};
 
   friend void gif::DecodeLzwImage(TStream*, std::uint8_t*, std::int64_t, std::int64_t, bool,
@@ -237,109 +238,159 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
   FCodeSize = FInitialCodeSize;
   FSizeLimit = 2 * FClear;
   FNext = FClear + 2;
-  FStack.assign(kStackSize, 0);
+  FStack = std::make_unique_for_overwrite<std::uint16_t[]>(kStackSize);
   for (int i = 0; i < FClear; ++i) {
-    FSuffix[i] = FFirst[i] = static_cast<std::uint16_t>(i);
-    FLength[i] = 1;
+    FPrefix[i] = 0;
+    FSuffix[i] = static_cast<std::uint16_t>(i);
   }
+  FPrefix[FClear] = FSuffix[FClear] = FPrefix[FEnd] = FSuffix[FEnd] = 0;
 
-  std::int64_t P = 0;        // pixels written
-  std::int64_t Leftover = 0; // pixels of the last string that did not fit
+  std::int64_t P = 0;         // pixels written
+  std::int64_t Leftover = 0;  // pixels of the last string that did not fit
   bool Slow = false;
-  int Pending = 0;           // code handed to the exact path
+  int Pending = 0;            // code handed to the exact path
   const std::uint8_t Fill = Total > 0 ? Out[0] : 0;
+  const std::int64_t Room = Total + kLzwOutputSlack;
+
+  // The first pixels of defined strings come from FHead (entries at and above the first free
+  // code); the suffix table of the exact path is made from them when it takes over.
+  auto MakeSuffixes = [&] {
+    for (int k = FClear + 2; k < FNext; ++k) {
+      const auto Len = static_cast<std::int64_t>(FMeta[k] >> 32);
+      FSuffix[k] = Len <= 8 ? static_cast<std::uint8_t>(FHead[k] >> (8 * (Len - 1)))
+                            : Out[static_cast<std::uint32_t>(FMeta[k]) + Len - 1];
+    }
+    for (int i = FNext; i < kTableSize; ++i) FPrefix[i] = FSuffix[i] = 0;
+  };
 
   try {
-    // ---- fast path
+    // ---- fast path, with its state in locals
     int Code = Total > 0 ? ReadCode(FCodeSize) : -1;  // the clear code of the first call
-    std::int64_t LastPos = 0;                          // where the previous code's string starts
-    int LastLen = 0;
+    std::uint32_t Pos = FPos, Limit = FLimit;
+    int CodeSize = FCodeSize, Next = FNext, SizeLimit = FSizeLimit, Old = FOldCode;
+    std::uint64_t LastHead = 0;  // the previous code's string: first 8 pixels, start, length
+    std::int64_t LastPos = 0;
+    std::int64_t LastLen = 0;
+    const std::uint8_t* const Buf = FBuf.data();
+    std::uint64_t* const Head = FHead.data();
+    std::uint64_t* const Meta = FMeta.data();
+    std::uint16_t* const Prefix = FPrefix.data();
+    const int Clear = FClear, End = FEnd;
+    auto Sync = [&] {
+      FPos = Pos;
+      FLimit = Limit;
+      FCodeSize = CodeSize;
+      FNext = Next;
+      FSizeLimit = SizeLimit;
+      FOldCode = Old;
+      FFirstCode = static_cast<std::uint8_t>(LastHead);
+    };
+    auto Read = [&]() __attribute__((always_inline)) {
+      if (Pos + CodeSize >= Limit) {
+        FPos = Pos;
+        FLimit = Limit;
+        const int C = ReadCodeSlow(CodeSize);
+        Pos = FPos;
+        Limit = FLimit;
+        return C;
+      }
+      std::uint64_t W;
+      std::memcpy(&W, Buf + (Pos >> 3), 8);
+      const int C = static_cast<int>((W >> (Pos & 7)) & ((1u << CodeSize) - 1));
+      Pos += static_cast<std::uint32_t>(CodeSize);
+      return C;
+    };
     while (Total > 0) {
       if (Code < 0) break;
-      if (Code == FClear) {
-        FCodeSize = FInitialCodeSize;
-        FSizeLimit = 2 * FClear;
-        FNext = FClear + 2;
+      if (Code == Clear) {
+        CodeSize = FInitialCodeSize;
+        SizeLimit = 2 * Clear;
+        Next = Clear + 2;
         do {
-          Code = ReadCode(FCodeSize);
-        } while (Code == FClear);
-        FFirstCode = FOldCode = Code;
+          Code = Read();
+        } while (Code == Clear);
+        Old = Code;
         if (Code < 0) break;
-        if (Code >= FClear) {
+        if (Code >= Clear) {
           // The end code or an undefined code right after a clear ends the frame.
-          FOldCode = -1;
+          Old = -1;
+          Sync();
           FEnded = true;
           SkipRest();
           break;
         }
+        LastHead = static_cast<std::uint8_t>(Code);
         LastPos = P;
         LastLen = 1;
         Out[P++] = static_cast<std::uint8_t>(Code);
         if (P >= Total) break;
-        Code = ReadCode(FCodeSize);
+        Code = Read();
         continue;
       }
-      if (Code == FEnd) {
+      if (Code == End) {
+        Sync();
         FEnded = true;
         SkipRest();
         break;
       }
-      if (Code > FNext || FOldCode < 0) {
+      if (Code > Next || Old < 0) {
         Slow = true;
         Pending = Code;
         break;
       }
-      int Len;
-      int First;
-      if (Code < FClear) {
+      std::uint64_t H;
+      std::int64_t Len;
+      if (Code < Clear) {
+        H = static_cast<std::uint8_t>(Code);
         Len = 1;
-        First = Code;
         Out[P] = static_cast<std::uint8_t>(Code);
-      } else if (Code < FNext) {
-        Len = FLength[Code];
-        First = FFirst[Code];
-        const std::uint8_t* Src = Out + FWhere[Code];
-        if (Len <= 16 && P + 16 <= Total + kLzwOutputSlack) {
-          std::uint64_t A, B;
-          std::memcpy(&A, Src, 8);
-          std::memcpy(&B, Src + 8, 8);
-          std::memcpy(Out + P, &A, 8);
-          std::memcpy(Out + P + 8, &B, 8);
+      } else if (Code < Next) {
+        const std::uint64_t M = Meta[Code];
+        H = Head[Code];
+        Len = static_cast<std::int64_t>(M >> 32);
+        if (Len <= 8) {
+          std::memcpy(Out + P, &H, 8);
         } else {
-          std::memcpy(Out + P, Src, static_cast<std::size_t>(std::min<std::int64_t>(Len, Total - P)));
+          const std::uint8_t* Src = Out + static_cast<std::uint32_t>(M);
+          if (P + Len + 16 <= Room) {
+            for (std::int64_t i = 0; i < Len; i += 16) std::memcpy(Out + P + i, Src + i, 16);
+          } else {
+            std::memcpy(Out + P, Src, static_cast<std::size_t>(std::min(Len, Total - P)));
+          }
         }
       } else {
-        // The code being defined: the previous string plus its own first pixel.
+        // The code being defined: the previous string and its own first pixel.
         Len = LastLen + 1;
-        First = FFirst[FOldCode];
-        const std::uint8_t* Src = Out + LastPos;
-        if (Len <= 16 && P + 16 <= Total + kLzwOutputSlack) {
-          std::uint64_t A, B;
-          std::memcpy(&A, Src, 8);
-          std::memcpy(&B, Src + 8, 8);
-          std::memcpy(Out + P, &A, 8);
-          std::memcpy(Out + P + 8, &B, 8);
-          Out[P + LastLen] = static_cast<std::uint8_t>(First);
+        const auto First = static_cast<std::uint8_t>(LastHead);
+        if (LastLen < 8) {
+          H = LastHead | (static_cast<std::uint64_t>(First) << (8 * LastLen));
+          std::memcpy(Out + P, &H, 8);
         } else {
-          const std::int64_t N = std::min<std::int64_t>(LastLen, Total - P);
-          std::memmove(Out + P, Src, static_cast<std::size_t>(N));
-          if (P + LastLen < Total) Out[P + LastLen] = static_cast<std::uint8_t>(First);
+          H = LastHead;
+          const std::uint8_t* Src = Out + LastPos;
+          if (P + Len + 16 <= Room) {
+            for (std::int64_t i = 0; i < LastLen; i += 16) std::memcpy(Out + P + i, Src + i, 16);
+            Out[P + LastLen] = First;
+          } else {
+            const std::int64_t N = std::min(LastLen, Total - P);
+            std::memmove(Out + P, Src, static_cast<std::size_t>(N));
+            if (P + LastLen < Total) Out[P + LastLen] = First;
+          }
         }
       }
-      if (FNext < kTableSize) {
-        FPrefix[FNext] = static_cast<std::uint16_t>(FOldCode);
-        FSuffix[FNext] = static_cast<std::uint16_t>(First);
-        FFirst[FNext] = FFirst[FOldCode];
-        FLength[FNext] = static_cast<std::uint16_t>(LastLen + 1);
-        FWhere[FNext] = static_cast<std::uint32_t>(LastPos);
-        ++FNext;
-        if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
-          FSizeLimit *= 2;
-          ++FCodeSize;
+      if (Next < kTableSize) {
+        // The previous string plus this string's first pixel.
+        Prefix[Next] = static_cast<std::uint16_t>(Old);
+        Head[Next] = LastLen < 8 ? LastHead | ((H & 0xFF) << (8 * LastLen)) : LastHead;
+        Meta[Next] = static_cast<std::uint64_t>(LastPos) | (static_cast<std::uint64_t>(LastLen + 1) << 32);
+        ++Next;
+        if (Next >= SizeLimit && SizeLimit < kTableSize) {
+          SizeLimit *= 2;
+          ++CodeSize;
         }
       }
-      FFirstCode = First;
-      FOldCode = Code;
+      Old = Code;
+      LastHead = H;
       LastPos = P;
       LastLen = Len;
       P += Len;
@@ -348,14 +399,15 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
         P = Total;
         break;
       }
-      Code = ReadCode(FCodeSize);
+      Code = Read();
     }
-    // Bytes copied ahead of the last string are scratch: give them back their fill value.
+    Sync();
+    // Bytes written ahead of the last string are scratch: give them back their fill value.
     if (P < Total) std::memset(Out + P, Fill, static_cast<std::size_t>(std::min<std::int64_t>(16, Total - P)));
 
     // ---- exact path for the rest of the frame
     if (Slow) {
-      for (int i = FNext; i < kTableSize; ++i) FPrefix[i] = FSuffix[i] = 0;
+      MakeSuffixes();
       FStackTop = 0;
       int V = ExpandCode(Pending);
       while (V >= 0) {
@@ -379,8 +431,7 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
 
   // One more value after the last pixel: normally the end code, which skips the rest.
   if (Leftover == 0 && !FEnded) {
-    if (!Slow)
-      for (int i = FNext; i < kTableSize; ++i) FPrefix[i] = FSuffix[i] = 0;
+    if (!Slow) MakeSuffixes();
     FStackTop = 0;
     ExpandCode(ReadCode(FCodeSize));
   }

@@ -22,7 +22,6 @@ TGIFWriter::~TGIFWriter() {
 }
 
 std::int64_t TGIFWriter::Write(const void* Buffer, std::int64_t Count) {
-  FDirty = true;
   const auto* P = static_cast<const std::uint8_t*>(Buffer);
   std::int64_t Left = Count;
   while (Left > 0) {
@@ -33,6 +32,8 @@ std::int64_t TGIFWriter::Write(const void* Buffer, std::int64_t Count) {
     Left -= N;
     if (FBufferCount == 256) FlushBlock();
   }
+  // Dirty while the buffer holds bytes (a block flushed in between does not clean the rest).
+  FDirty = FBufferCount > 1;
   return Count;
 }
 
@@ -70,6 +71,20 @@ int THashTable::Find(std::uint32_t Key) const {
 
 void TGIFEncoder::ColorNotInTable() { RaiseGIFError("Color not in color table"); }
 
+void TGIFEncoder::FlushBits(bool Partial) {
+  while (FBucketBits >= 8 || (Partial && FBucketBits > 0)) {
+    FOut[static_cast<std::size_t>(FOutCount++)] = static_cast<std::uint8_t>(FBucket);
+    FBucket >>= 8;
+    FBucketBits = std::max(FBucketBits - 8, 0);
+  }
+  FBucket = FBucketBits > 0 ? FBucket : 0;
+}
+
+void TGIFEncoder::FlushOut() {
+  if (FOutCount > 0) FWriter->Write(FOut.data(), FOutCount);
+  FOutCount = 0;
+}
+
 void TGIFEncoder::Encode(TStream* Stream, int BitsPerPixel, int NumColors, const std::uint8_t* Pixels,
                          bool Interlaced, int Height, int Width) {
   FStream = Stream;
@@ -89,6 +104,7 @@ void TGIFEncoder::Encode(TStream* Stream, int BitsPerPixel, int NumColors, const
   FFirstFreeCode = FClearCode + 2;
   FBucket = 0;
   FBucketBits = 0;
+  FOutCount = 0;
   FClearFlag = false;
   FPixelsLeft = Interlaced ? Width : static_cast<std::int64_t>(Width) * Height;
   FRow = 0;
@@ -103,6 +119,12 @@ void TGIFEncoder::Encode(TStream* Stream, int BitsPerPixel, int NumColors, const
     OutputCode(FEOICode);
     if (Writer.Dirty()) Writer.FlushBlock();
   } catch (...) {
+    // What was packed so far reaches the target, as it would byte by byte.
+    try {
+      FlushBits(false);
+      FlushOut();
+    } catch (...) {
+    }
     FWriter = nullptr;
     throw;
   }
@@ -136,66 +158,239 @@ bool TGIFEncoder::AdvancePixel() {
 
 void TLZWEncoder::OutputCode(int Code) { Emit(Code); }
 
+// The string table of the encoder: an open-addressed table of (prefix << 8 | pixel) -> code,
+// emptied at every clear code, and for each prefix code a hint: the pixel and code of the
+// string last found or added after it, tagged with the number of the table generation (the
+// strings between two clear codes), so that stale hints never match and the hints need
+// clearing only when that number wraps. Kept per thread between frames.
+struct TLZWEncoder::StringTable {
+  static constexpr std::uint32_t kSlots = 16384;  // at most 3837 strings between clears
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kGenerations = 255;
+  std::array<std::uint32_t, kSlots> Slots;
+  std::array<std::uint32_t, 4096> Hint;
+  std::uint32_t Generation{kGenerations};
+  static std::uint32_t Slot(std::uint32_t Key) { return (Key * 0x9E3779B1u) >> 18; }
+  // Empties the table and starts a new generation; returns its tag (bits 8-15 of a hint's
+  // upper half).
+  std::uint32_t NewGeneration() {
+    std::memset(Slots.data(), 0xFF, sizeof(Slots));
+    if (++Generation >= kGenerations) {
+      std::memset(Hint.data(), 0xFF, sizeof(Hint));
+      Generation = 0;
+    }
+    return Generation << 8;
+  }
+};
+
+namespace {
+
+TLZWEncoder::StringTable& ThreadStringTable() {
+  thread_local TLZWEncoder::StringTable Table;
+  return Table;
+}
+
+}  // namespace
+
 void TLZWEncoder::ResetTable() {
   FClearFlag = true;
   Emit(FClearCode);
-  FHash->Clear();
+  FTag = FTable->NewGeneration();
   FNextFree = FClearCode + 2;
 }
 
 void TLZWEncoder::Reset() { ResetTable(); }
 
+int TLZWEncoder::Miss(int Prefix, int P, std::uint32_t I) {
+  StringTable& T = *FTable;
+  const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(P);
+  for (;;) {
+    const std::uint32_t S = T.Slots[I];
+    if (S == StringTable::kEmpty) break;
+    if ((S >> 12) == Key) {
+      const std::uint32_t Code = S & 0xFFF;
+      T.Hint[Prefix] = ((FTag | static_cast<std::uint32_t>(P)) << 16) | Code;
+      return static_cast<int>(Code);
+    }
+    I = (I + 1) & (StringTable::kSlots - 1);
+  }
+  ++FEmitted;
+  Emit(Prefix);
+  if (FNextFree >= 4095) {
+    ResetTable();
+  } else {
+    const auto Code = static_cast<std::uint32_t>(FNextFree++);
+    T.Slots[I] = (Key << 12) | Code;
+    T.Hint[Prefix] = ((FTag | static_cast<std::uint32_t>(P)) << 16) | Code;
+  }
+  return P;
+}
+
+// Compresses the pixels P..End-1 (a stretch of one row, or of the whole picture) with the
+// current prefix. The hot state lives in locals, brought back to the members around the calls
+// that use them (clear codes, the rare table paths, errors). Hints: the prefix's hint is tried
+// before the table and kept up to date. Check: pixels are checked against the number of
+// colours (only needed when some pixel is out of range).
+template <bool Hints, bool Check>
+void TLZWEncoder::RunSpan(const std::uint8_t* P, const std::uint8_t* const End, int& PrefixRef) {
+  std::uint32_t* const Slots = FTable->Slots.data();
+  int Prefix = PrefixRef;
+  if constexpr (Hints) {
+    // Long strings: the hint, then the string's home slot; everything else in Miss.
+    std::uint32_t* const Hint = FTable->Hint.data();
+    for (; P < End; ++P) {
+      const int Pixel = *P;
+      if constexpr (Check) {
+        if (Pixel >= FNumColors) {
+          PrefixRef = Prefix;
+          ColorNotInTable();
+        }
+      }
+      const std::uint32_t H = Hint[Prefix];
+      if ((H >> 16) == (FTag | static_cast<std::uint32_t>(Pixel))) {
+        Prefix = static_cast<int>(H & 0xFFFF);
+        continue;
+      }
+      const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(Pixel);
+      const std::uint32_t I = StringTable::Slot(Key);
+      const std::uint32_t S = Slots[I];
+      if ((S >> 12) == Key) {
+        Hint[Prefix] = ((FTag | static_cast<std::uint32_t>(Pixel)) << 16) | (S & 0xFFF);
+        Prefix = static_cast<int>(S & 0xFFF);
+      } else {
+        Prefix = Miss(Prefix, Pixel, I);
+      }
+    }
+    PrefixRef = Prefix;
+  } else {
+    // Short strings: the home slot; a new string whose home slot is free is output and added
+    // here with the output state in locals, which go back to the members around the calls
+    // that use them.
+    std::uint64_t Bucket = FBucket;
+    int Bits = FBucketBits, Width = FCodeWidth, MaxCode = FMaxCode, NextFree = FNextFree;
+    int OutCount = FOutCount;
+    std::int64_t Emitted = 0;
+    auto Store = [&] {
+      FBucket = Bucket;
+      FBucketBits = Bits;
+      FCodeWidth = Width;
+      FMaxCode = MaxCode;
+      FNextFree = NextFree;
+      FOutCount = OutCount;
+    };
+    auto Fetch = [&] {
+      Bucket = FBucket;
+      Bits = FBucketBits;
+      Width = FCodeWidth;
+      MaxCode = FMaxCode;
+      NextFree = FNextFree;
+      OutCount = FOutCount;
+    };
+    for (; P < End; ++P) {
+      const int Pixel = *P;
+      if constexpr (Check) {
+        if (Pixel >= FNumColors) {
+          Store();
+          PrefixRef = Prefix;
+          ColorNotInTable();
+        }
+      }
+      const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(Pixel);
+      const std::uint32_t I = StringTable::Slot(Key);
+      const std::uint32_t S = Slots[I];
+      if ((S >> 12) == Key) {
+        Prefix = static_cast<int>(S & 0xFFF);
+        continue;
+      }
+      if (S != StringTable::kEmpty || NextFree >= 4095) {
+        Store();
+        const std::int64_t Before = FEmitted;
+        Prefix = Miss(Prefix, Pixel, I);
+        Emitted += FEmitted - Before;
+        Fetch();
+        continue;
+      }
+      // Output the prefix as Emit does (no clear is pending here, and the code fits the width).
+      Bucket |= static_cast<std::uint64_t>(Prefix) << Bits;
+      Bits += Width;
+      if (Bits >= 32) {
+        const auto Word = static_cast<std::uint32_t>(Bucket);
+        std::memcpy(FOut.data() + OutCount, &Word, 4);
+        OutCount += 4;
+        Bucket >>= 32;
+        Bits -= 32;
+        if (OutCount >= kOutFlush) {
+          FOutCount = OutCount;
+          FlushOut();
+          OutCount = 0;
+        }
+      }
+      if (NextFree > MaxCode) {
+        ++Width;
+        MaxCode = Width == 12 ? 4096 : CodeLimit(Width);
+      }
+      ++Emitted;
+      Slots[I] = (Key << 12) | static_cast<std::uint32_t>(NextFree);
+      ++NextFree;
+      Prefix = Pixel;
+    }
+    Store();
+    FEmitted += Emitted;
+    PrefixRef = Prefix;
+  }
+}
+
 void TLZWEncoder::EncodePixels() {
-  FHash = std::make_unique<THashTable>();
+  FTable = &ThreadStringTable();
   struct Release {
-    std::unique_ptr<THashTable>& H;
-    ~Release() { H.reset(); }
-  } R{FHash};
+    StringTable*& T;
+    ~Release() { T = nullptr; }
+  } R{FTable};
+  // Pixels out of range are looked for once; only then is every pixel checked on the way.
+  bool Check = false;
+  if (FNumColors < 256) {
+    const std::int64_t Size = static_cast<std::int64_t>(FWidth) * FHeight;
+    std::uint8_t Max = 0;
+    for (std::int64_t i = 0; i < Size; ++i) Max = std::max(Max, FPixels[i]);
+    Check = Max >= FNumColors;
+  }
   ResetTable();
-  THashTable& Hash = *FHash;
-  const int NumColors = FNumColors;
   int Prefix = TakePixel();
+  // Where strings are long (flat pictures) the hint of the prefix usually names the next
+  // string and is quicker than the table; where they are short it seldom does and only costs.
+  // The choice is made again after every block of pixels from the mean string length in it.
+  bool UseHints = true;
+  constexpr std::int64_t kBlock = 1024;
   // Pixels are walked a row (or, without interlacing, the whole picture) at a time; the
   // row changes go through AdvancePixel.
   for (;;) {
     const std::uint8_t* P = FCurrent;
-    const std::uint8_t* End = P + (FPixelsLeft - 1);
+    const std::uint8_t* const End = FCurrent + (FPixelsLeft - 1);
     while (P < End) {
-      const int Pixel = *P++;
-      if (Pixel >= NumColors) ColorNotInTable();
-      const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(Pixel);
-      const int Code = Hash.Find(Key);
-      if (Code >= 0) {
-        Prefix = Code;
-        continue;
-      }
-      Emit(Prefix);
-      Prefix = Pixel;
-      if (FNextFree >= 4095) {
-        ResetTable();
+      const std::uint8_t* BlockEnd = End - P > kBlock ? P + kBlock : End;
+      const std::int64_t Before = FEmitted;
+      if (Check) {
+        if (UseHints)
+          RunSpan<true, true>(P, BlockEnd, Prefix);
+        else
+          RunSpan<false, true>(P, BlockEnd, Prefix);
       } else {
-        Hash.Insert(Key, FNextFree);
-        ++FNextFree;
+        if (UseHints)
+          RunSpan<true, false>(P, BlockEnd, Prefix);
+        else
+          RunSpan<false, false>(P, BlockEnd, Prefix);
       }
+      UseHints = (FEmitted - Before) * 8 < (BlockEnd - P);
+      P = BlockEnd;
     }
-    FPixelsLeft -= (P - FCurrent);
-    FCurrent = P;
+    FPixelsLeft -= (End - FCurrent);
+    FCurrent = End;
     if (!AdvancePixel()) break;
-    const int Pixel = TakePixel();
-    const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(Pixel);
-    const int Code = Hash.Find(Key);
-    if (Code >= 0) {
-      Prefix = Code;
-    } else {
-      Emit(Prefix);
-      Prefix = Pixel;
-      if (FNextFree >= 4095) {
-        ResetTable();
-      } else {
-        Hash.Insert(Key, FNextFree);
-        ++FNextFree;
-      }
-    }
+    const std::uint8_t* First = FCurrent;
+    TakePixel();
+    FCurrent = First;
+    RunSpan<true, false>(First, First + 1, Prefix);
+    FCurrent = First + 1;
   }
   Emit(Prefix);
 }

@@ -3,6 +3,7 @@
 // output any LZW decoder expands.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -95,21 +96,28 @@ class TGIFEncoder : public TObject {
   [[noreturn]] static void ColorNotInTable();
 
   // Packs Code at the current width (least significant bit first); the end code also sends
-  // the last partial byte.
+  // the last partial byte. Whole bytes are collected four at a time and handed to the writer
+  // in runs.
   void PackCode(int Code) {
     FBucket |= static_cast<std::uint64_t>(Code & ((1 << FCodeWidth) - 1)) << FBucketBits;
     FBucketBits += FCodeWidth;
-    while (FBucketBits >= 8) {
-      FWriter->PutByte(static_cast<std::uint8_t>(FBucket));
-      FBucket >>= 8;
-      FBucketBits -= 8;
+    if (FBucketBits >= 32) {
+      const auto Word = static_cast<std::uint32_t>(FBucket);
+      std::memcpy(FOut.data() + FOutCount, &Word, 4);
+      FOutCount += 4;
+      FBucket >>= 32;
+      FBucketBits -= 32;
+      if (FOutCount >= kOutFlush) FlushOut();
     }
-    if (Code == FEOICode && FBucketBits > 0) {
-      FWriter->PutByte(static_cast<std::uint8_t>(FBucket));
-      FBucket = 0;
-      FBucketBits = 0;
+    if (Code == FEOICode) {
+      FlushBits();
+      FlushOut();
     }
   }
+  // Sends the whole bytes in the bucket (and with them any partial last byte when Partial).
+  void FlushBits(bool Partial = true);
+  // Hands the collected bytes to the writer.
+  void FlushOut();
 
   TStream* FStream{nullptr};
   int FBitsPerPixel{0};
@@ -118,6 +126,9 @@ class TGIFEncoder : public TObject {
   bool FInterlaced{false};
   const std::uint8_t* FPixels{nullptr};
   TGIFWriter* FWriter{nullptr};
+  static constexpr int kOutFlush = 4096;
+  std::array<std::uint8_t, kOutFlush + 8> FOut;
+  int FOutCount{0};
   std::uint64_t FBucket{0};
   int FBucketBits{0};
   bool FClearFlag{false};
@@ -132,6 +143,9 @@ class TGIFEncoder : public TObject {
 };
 
 class TLZWEncoder : public TGIFEncoder {
+ public:
+  struct StringTable;
+
  protected:
   void OutputCode(int Code) override;
   void Reset() override;
@@ -152,10 +166,17 @@ class TLZWEncoder : public TGIFEncoder {
     }
   }
   void ResetTable();
+  // The step of a string that the hint does not name: looks it up, or emits the prefix and
+  // adds the string. Returns the new prefix.
+  // I is the string's home slot.
+  [[gnu::noinline]] int Miss(int Prefix, int Pixel, std::uint32_t I);
+  template <bool Hints, bool Check>
+  void RunSpan(const std::uint8_t* P, const std::uint8_t* End, int& Prefix);
 
-  int FPrefix{0};
   int FNextFree{0};
-  std::unique_ptr<THashTable> FHash;
+  std::uint32_t FTag{0};
+  std::int64_t FEmitted{0};
+  StringTable* FTable{nullptr};
 };
 
 class TRLEEncoder : public TGIFEncoder {

@@ -68,7 +68,121 @@ Bytes WrapFrame(const Bytes& Data, int Width, int Height, int Bits, bool Interla
       .Get();
 }
 
+// The LZW encoder written out plainly (per-pixel walk, the 8009-slot hash table, byte-at-a-time
+// sub-blocks): the library's encoder must write exactly these bytes.
+Bytes ReferenceLzw(int Bits, const Bytes& Pixels, int Width, int Height, bool Interlaced) {
+  Bits = std::max(Bits, 2);
+  Bytes Out{static_cast<std::uint8_t>(Bits)};
+  Bytes Block;
+  auto PutByte = [&](std::uint8_t B) {
+    Block.push_back(B);
+    if (Block.size() == 255) {
+      Out.push_back(255);
+      Out.insert(Out.end(), Block.begin(), Block.end());
+      Block.clear();
+    }
+  };
+  const int Initial = Bits + 1, Clear = 1 << Bits, End = Clear + 1;
+  int Width_ = Initial, Max = (1 << Initial) - 1, NextFree = Clear + 2;
+  bool ClearFlag = false;
+  std::uint32_t Bucket = 0;
+  int N = 0;
+  auto Output = [&](int Code) {
+    if (N > 0)
+      Bucket = (Bucket & ((1u << N) - 1)) | (static_cast<std::uint32_t>(Code) << N);
+    else
+      Bucket = static_cast<std::uint32_t>(Code);
+    N += Width_;
+    while (N >= 8) {
+      PutByte(static_cast<std::uint8_t>(Bucket));
+      Bucket >>= 8;
+      N -= 8;
+    }
+    if (Code == End)
+      while (N > 0) {
+        PutByte(static_cast<std::uint8_t>(Bucket));
+        Bucket >>= 8;
+        N -= 8;
+      }
+    if (NextFree > Max || ClearFlag) {
+      if (ClearFlag) {
+        Width_ = Initial;
+        Max = (1 << Width_) - 1;
+        ClearFlag = false;
+      } else {
+        ++Width_;
+        Max = Width_ == 12 ? 4096 : (1 << Width_) - 1;
+      }
+    }
+  };
+  gif::THashTable Hash;
+  auto Reset = [&] {
+    ClearFlag = true;
+    Output(Clear);
+    Hash.Clear();
+    NextFree = Clear + 2;
+  };
+  // Pixel order.
+  std::vector<int> Order;
+  if (Interlaced) {
+    for (int Start : {0, 4, 2, 1})
+      for (int y = Start; y < Height; y += Start == 0 ? 8 : Start * 2)
+        for (int x = 0; x < Width; ++x) Order.push_back(y * Width + x);
+  } else {
+    for (int i = 0; i < Width * Height; ++i) Order.push_back(i);
+  }
+  if (!Order.empty()) {
+    Reset();
+    int Prefix = Pixels[static_cast<std::size_t>(Order[0])];
+    for (std::size_t i = 1; i < Order.size(); ++i) {
+      const int P = Pixels[static_cast<std::size_t>(Order[i])];
+      const std::uint32_t Key = (static_cast<std::uint32_t>(Prefix) << 8) | static_cast<std::uint32_t>(P);
+      const int Code = Hash.Find(Key);
+      if (Code >= 0) {
+        Prefix = Code;
+        continue;
+      }
+      Output(Prefix);
+      Prefix = P;
+      if (NextFree >= 4095) {
+        Reset();
+      } else {
+        Hash.Insert(Key, NextFree);
+        ++NextFree;
+      }
+    }
+    Output(Prefix);
+  }
+  Output(End);
+  if (!Block.empty()) {
+    Out.push_back(static_cast<std::uint8_t>(Block.size()));
+    Out.insert(Out.end(), Block.begin(), Block.end());
+  }
+  Out.push_back(0);
+  return Out;
+}
+
 }  // namespace
+
+TEST(LzwEncoder, WritesExactlyThePlainAlgorithmsBytes) {
+  Rng R(5);
+  for (int t = 0; t < 60; ++t) {
+    const int Bits = 1 + R.Below(8);
+    const int W = 1 + R.Below(t < 50 ? 200 : 900), H = 1 + R.Below(t < 50 ? 120 : 700);
+    Bytes Pixels;
+    switch (t % 3) {
+      case 0: Pixels = NoisePixels(W, H, 1 << Bits, t); break;
+      case 1: Pixels = FlatPixels(W, H, 1 << Bits, t); break;
+      default:  // mixed: flat areas with noisy stripes, so that both kinds of stretch occur
+        Pixels = FlatPixels(W, H, 1 << Bits, t);
+        for (int y = 0; y < H; y += 7)
+          for (int x = 0; x < W; ++x) Pixels[static_cast<std::size_t>(y) * W + x] = static_cast<std::uint8_t>(R.Below(1 << Bits));
+    }
+    const bool Interlaced = R.Below(3) == 0;
+    const Bytes Ours = Encode(gif::TLZWEncoder(), Bits, 1 << Bits, Pixels, W, H, Interlaced);
+    ASSERT_EQ(Ours, ReferenceLzw(Bits, Pixels, W, H, Interlaced)) << t << ": " << W << "x" << H << " bits " << Bits;
+  }
+}
 
 TEST(GIFWriter, SubBlocksOfAtMost255Bytes) {
   for (int N : {0, 1, 254, 255, 256, 510, 511}) {
@@ -85,6 +199,15 @@ TEST(GIFWriter, SubBlocksOfAtMost255Bytes) {
       for (int i = 0; i < K; ++i) Expected.push_back(static_cast<std::uint8_t>(At + i));
     }
     EXPECT_EQ(Out, Expected) << N;  // no empty block after a full one
+    // The same bytes in one write.
+    TMemoryStream S2;
+    {
+      gif::TGIFWriter W(&S2);
+      Bytes Data(static_cast<std::size_t>(N));
+      for (int i = 0; i < N; ++i) Data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+      EXPECT_EQ(W.Write(Data.data(), N), N);
+    }
+    EXPECT_EQ(BytesOf(S2), Expected) << N;
   }
   gif::TGIFWriter W(nullptr);
   std::uint8_t B;
