@@ -1,0 +1,125 @@
+#include "platform/ui/ComCtrls.h"
+
+#include <QDynamicPropertyChangeEvent>
+
+#include "platform/rtl/Classes.h"
+
+TTreeNode::~TTreeNode() = default;
+
+std::string TTreeNode::Text() const { return text(0).toStdString(); }
+
+void TTreeNode::SetText(const std::string& Value) { setText(0, QString::fromStdString(Value)); }
+
+TTreeNode* TTreeNode::Item(int Index) const {
+  if (Index < 0 || Index >= childCount()) throw EListError(Format("List index out of bounds (%d)", Index));
+  return static_cast<TTreeNode*>(child(Index));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TTreeNodes::Clear() {
+  FOwner->clear();
+  FFlat.clear();
+  FDirty = true;
+}
+
+TTreeNode* TTreeNodes::Add(TTreeNode* Sibling, const std::string& S) {
+  return AddChild(Sibling ? Sibling->Parent() : nullptr, S);
+}
+
+TTreeNode* TTreeNodes::AddObject(TTreeNode* Sibling, const std::string& S, void* Data) {
+  TTreeNode* node = Add(Sibling, S);
+  node->SetData(Data);
+  return node;
+}
+
+TTreeNode* TTreeNodes::AddChild(TTreeNode* Parent, const std::string& S) {
+  auto* node = new TTreeNode;
+  node->SetText(S);
+  if (Parent)
+    Parent->addChild(node);
+  else
+    FOwner->addTopLevelItem(node);
+  FDirty = true;
+  return node;
+}
+
+TTreeNode* TTreeNodes::AddChildObject(TTreeNode* Parent, const std::string& S, void* Data) {
+  TTreeNode* node = AddChild(Parent, S);
+  node->SetData(Data);
+  return node;
+}
+
+const std::vector<TTreeNode*>& TTreeNodes::Flat() const {
+  if (FDirty) {
+    FFlat.clear();
+    std::vector<QTreeWidgetItem*> stack;
+    for (int i = FOwner->topLevelItemCount() - 1; i >= 0; --i) stack.push_back(FOwner->topLevelItem(i));
+    while (!stack.empty()) {
+      QTreeWidgetItem* item = stack.back();
+      stack.pop_back();
+      FFlat.push_back(static_cast<TTreeNode*>(item));
+      for (int i = item->childCount() - 1; i >= 0; --i) stack.push_back(item->child(i));
+    }
+    FDirty = false;
+  }
+  return FFlat;
+}
+
+int TTreeNodes::Count() const { return static_cast<int>(Flat().size()); }
+
+TTreeNode* TTreeNodes::Item(int Index) const {
+  const auto& flat = Flat();
+  if (Index < 0 || Index >= static_cast<int>(flat.size()))
+    throw EListError(Format("List index out of bounds (%d)", Index));
+  return flat[static_cast<std::size_t>(Index)];
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TTreeView::TTreeView(QWidget* Parent) : QTreeWidget(Parent) {
+  setHeaderHidden(true);
+  setColumnCount(1);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  connect(this, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* Current, QTreeWidgetItem* Previous) { CurrentChanged(Current, Previous); });
+}
+
+TTreeView::~TTreeView() {
+  // The nodes go with the widget; nobody may be told about it.
+  OnChange = nullptr;
+  blockSignals(true);
+}
+
+TTreeNode* TTreeView::Selected() const { return static_cast<TTreeNode*>(currentItem()); }
+
+void TTreeView::SetSelected(TTreeNode* Node) { setCurrentItem(Node); }
+
+void TTreeView::SetHotTrack(bool Value) {
+  FHotTrack = Value;
+  setMouseTracking(Value);
+  viewport()->setAttribute(Qt::WA_Hover, Value);
+}
+
+bool TTreeView::event(QEvent* Event) {
+  if (Event->type() == QEvent::DynamicPropertyChange) {
+    const QByteArray name = static_cast<QDynamicPropertyChangeEvent*>(Event)->propertyName();
+    if (name == "AutoExpand") SetAutoExpand(property(name).toBool());
+    if (name == "HotTrack") SetHotTrack(property(name).toBool());
+  }
+  return QTreeWidget::event(Event);
+}
+
+void TTreeView::CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previous) {
+  if (FAutoExpand) {
+    // The node selected before folds up unless the new one lies below it.
+    if (Previous) {
+      bool ancestor = false;
+      for (QTreeWidgetItem* p = Current; p; p = p->parent())
+        if (p == Previous) ancestor = true;
+      if (!ancestor) Previous->setExpanded(false);
+    }
+    if (Current) Current->setExpanded(true);
+  }
+  if (OnChange) OnChange(this, static_cast<TTreeNode*>(Current));
+}
