@@ -1,11 +1,3 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/Startup.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  app.setApplicationDisplayName(QString::fromUtf8("KELV каталог"));
-  QMainWindow w;
-  w.resize(800, 600);
-  w.show();
-  return app.exec();
-}
+int main() { return RunProgram(); }

@@ -1,0 +1,83 @@
+#pragma once
+// The browse window: the brand/model/engine tree with the fuel filter, the matching car
+// versions, and the picture and specification of the current one.
+#include <memory>
+#include <string>
+
+#include "platform/ui/Forms.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTextEdit;
+class TDBGrid;
+class TTreeView;
+namespace Ui {
+class TfrmBrowseN;
+}
+
+// The record of an engine node: the keys of the details query and the caption shown above the
+// results. Lengths count characters.
+struct AutoRec {
+  std::string BrandID;    // at most 5 characters
+  std::string EngineID;   // at most 5 characters
+  std::string ModelID;    // at most 5 characters
+  std::string Caption;    // brand > model > engine
+  std::string BrandName;  // at most 60 characters
+};
+
+// The first item of the fuel list: no preference.
+inline constexpr const char* kAnyFuel = "--------------без значение--------------";
+
+class TfrmBrowseN : public TForm {
+ public:
+  explicit TfrmBrowseN(TComponent* AOwner);
+  ~TfrmBrowseN() override;
+
+  QFrame* panLeft;
+  QFrame* panLTop;
+  QPushButton* btnGoToSearch;
+  QGroupBox* GroupBox4;
+  TTreeView* treeMenu;
+  QFrame* panRight;
+  QFrame* panRFilter;
+  QLabel* labelBrandModelEngine;
+  QLabel* Label2;
+  QComboBox* cbFuel;
+  QGroupBox* GroupBox2;
+  TDBGrid* dbGridResults;
+  QGroupBox* grpPicture;
+  QWidget* iAuto;
+  QGroupBox* GroupBox3;
+  QTextEdit* reSpec;
+  QPushButton* btnHelp;
+  QPushButton* btnPrint;
+  QMenu* SpecPopup;
+  QAction* N1;
+  QAction* N3;
+  QAction* mpCopy;
+
+  // False until LoadTree has finished.
+  bool TreeLoaded{false};
+
+  // Fills the fuel list and the catalogue tree from the database, with the splash shown.
+  void LoadTree();
+  // Releases the records of the engine nodes (each once; the nodes keep null data).
+  void FreeTreeData();
+  // Shows the specification and picture of the details query's current row.
+  void ShowDetails();
+
+  void FormCreate(TObject* Sender);
+  void FormShow(TObject* Sender);
+  void btnGoToSearchClick(TObject* Sender);
+  void btnHelpClick(TObject* Sender);
+
+ private:
+  std::unique_ptr<Ui::TfrmBrowseN> ui;
+};
+
+extern TfrmBrowseN* frmBrowseN;

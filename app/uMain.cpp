@@ -1,0 +1,70 @@
+#include "app/uMain.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "app/LayoutPicture.h"
+#include "app/uBrowseN.h"
+#include "app/uSearch.h"
+#include "ui_uMain.h"
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+// The status bar's panels as the layout lists them: "Text|Width|Alignment".
+void AddStatusPanels(QStatusBar* Bar) {
+  for (const QString& item : Bar->property("Panels").toStringList()) {
+    const QStringList parts = item.split(QLatin1Char('|'));
+    auto* panel = new QLabel(parts.value(0), Bar);
+    panel->setFixedWidth(parts.value(1).toInt());
+    const QString align = parts.value(2);
+    panel->setAlignment((align == QLatin1String("taCenter")         ? Qt::AlignHCenter
+                         : align == QLatin1String("taRightJustify") ? Qt::AlignRight
+                                                                    : Qt::AlignLeft) |
+                        Qt::AlignVCenter);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Bar->addWidget(panel);
+  }
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<Ui::TfrmMain>()) {
+  SetName("frmMain");
+  ui->setupUi(this);
+  Image1 = CreateLayoutImage(ui->Image1, this);
+  StatusBar1 = ui->StatusBar1;
+  Panel1 = ui->Panel1;
+  btnBrowse = ui->btnBrowse;
+  btnSearch = ui->btnSearch;
+  Button1 = ui->Button1;
+  AddStatusPanels(StatusBar1);
+
+  OnCreate = [this](TObject* Sender) { FormCreate(Sender); };
+  OnActivate = [this](TObject* Sender) { FormActivate(Sender); };
+  OnClose = [this](TObject* Sender, TCloseAction& Action) { FormClose(Sender, Action); };
+  connect(btnBrowse, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnBrowseClick(this); }); });
+  connect(btnSearch, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnSearchClick(this); }); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Application->Guard([&] { Button1Click(this); }); });
+  FormLoaded();
+}
+
+TfrmMain::~TfrmMain() {
+  if (frmMain == this) frmMain = nullptr;
+}
+
+void TfrmMain::FormCreate(TObject* /*Sender*/) { SetVisible(false); }
+
+void TfrmMain::FormActivate(TObject* /*Sender*/) {}
+
+void TfrmMain::FormClose(TObject* /*Sender*/, TCloseAction& /*Action*/) {
+  if (frmBrowseN) frmBrowseN->FreeTreeData();
+}
+
+void TfrmMain::btnBrowseClick(TObject* /*Sender*/) { frmBrowseN->Show(); }
+
+void TfrmMain::btnSearchClick(TObject* /*Sender*/) { frmSearch->Show(); }
+
+void TfrmMain::Button1Click(TObject* /*Sender*/) { Close(); }

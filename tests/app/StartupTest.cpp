@@ -1,0 +1,511 @@
+// The program's start-up on the test catalogues: the order in which windows and the data module
+// appear, the missing-database path, the catalogue tree and fuel list, the main window's end
+// of the run, the splash and debug windows, and the pictures stored in the layouts.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/LayoutPicture.h"
+#include "app/Startup.h"
+#include "app/uBrowseN.h"
+#include "app/uDataMod.h"
+#include "app/uDebug.h"
+#include "app/uMain.h"
+#include "app/uSearch.h"
+#include "app/uSplash.h"
+#include "platform/graphics/Graphics.h"
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/ui/Animate.h"
+#include "platform/ui/ComCtrls.h"
+#include "platform/ui/ExtCtrls.h"
+#include "platform/ui/Forms.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path Catalogue(const char* Name) {
+#ifdef KELV_TEST_CATALOGUES
+  return fs::path(KELV_TEST_CATALOGUES) / (std::string(Name) + ".mdb");
+#else
+  return fs::path("/nonexistent") / (std::string(Name) + ".mdb");
+#endif
+}
+
+QString Q(const std::string& S) { return QString::fromStdString(S); }
+
+// Accepts every modal message box as soon as it shows, noting its text and running OnShown
+// while it is on screen.
+class MessageBoxes {
+ public:
+  MessageBoxes() {
+    FTimer.setInterval(5);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box->property("seen").toBool()) return;
+      box->setProperty("seen", true);
+      Texts << box->text();
+      Captions << box->windowTitle();
+      if (OnShown) OnShown(box);
+      box->accept();
+    });
+    FTimer.start();
+  }
+  QStringList Texts;
+  QStringList Captions;
+  std::function<void(QMessageBox*)> OnShown;
+
+ private:
+  QTimer FTimer;
+};
+
+struct TreeNodeView {
+  std::string Text;
+  const AutoRec* Rec;
+};
+
+}  // namespace
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> FDir;
+
+  // A program folder holding Catalogue (a test catalogue's name, or raw bytes when Bytes is
+  // set) as DB/kelv.m$$; null Catalogue leaves the folder without a database.
+  void ProgramFolder(const char* Catalogue, const QByteArray* Bytes = nullptr) {
+    FDir = std::make_unique<QTemporaryDir>();
+    const fs::path dir = FDir->path().toStdString();
+    if (Catalogue || Bytes) {
+      fs::create_directories(dir / "DB");
+      if (Bytes) {
+        QFile f(QString::fromStdString((dir / "DB" / "kelv.m$$").string()));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(*Bytes);
+      } else {
+        fs::copy_file(::Catalogue(Catalogue), dir / "DB" / "kelv.m$$");
+      }
+    }
+    SetExecutableFolder(dir.string());
+  }
+
+  static bool HaveCatalogues() { return fs::exists(Catalogue("edge")); }
+
+  static std::vector<TreeNodeView> Children(TTreeNode* Node) {
+    std::vector<TreeNodeView> out;
+    for (int i = 0; i < Node->Count(); ++i)
+      out.push_back({Node->Item(i)->Text(), static_cast<const AutoRec*>(Node->Item(i)->Data())});
+    return out;
+  }
+  static TTreeNode* Root(const char* Text) {
+    TTreeNodes* items = frmBrowseN->treeMenu->Items();
+    for (int i = 0; i < items->Count(); ++i)
+      if (!items->Item(i)->Parent() && items->Item(i)->Text() == Text) return items->Item(i);
+    return nullptr;
+  }
+  static TTreeNode* Child(TTreeNode* Node, const char* Text) {
+    for (int i = 0; Node && i < Node->Count(); ++i)
+      if (Node->Item(i)->Text() == Text) return Node->Item(i);
+    return nullptr;
+  }
+  static QStringList Texts(TTreeNode* Node) {
+    QStringList out;
+    for (const TreeNodeView& c : Children(Node)) out << Q(c.Text);
+    return out;
+  }
+  static QStringList FuelItems() {
+    QStringList out;
+    for (int i = 0; i < frmBrowseN->cbFuel->count(); ++i) out << frmBrowseN->cbFuel->itemText(i);
+    return out;
+  }
+  static void ExpectEverythingReleased() {
+    QCOMPARE(Application->ComponentCount(), 0);
+    QVERIFY(!frmSplash && !frmMain && !DM && !Debug && !frmBrowseN && !frmSearch);
+    QVERIFY(!Application->MainForm());
+  }
+
+ private slots:
+  void cleanup() {
+    EndProgram();
+    SetExecutableFolder("");
+    FDir.reset();
+  }
+
+  void startsInOrder() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+
+    // Everything but the splash is the application's, in creation order.
+    QCOMPARE(Application->ComponentCount(), 5);
+    QCOMPARE(Application->Components(0), static_cast<TComponent*>(frmMain));
+    QCOMPARE(Application->Components(1), static_cast<TComponent*>(DM));
+    QCOMPARE(Application->Components(2), static_cast<TComponent*>(Debug));
+    QCOMPARE(Application->Components(3), static_cast<TComponent*>(frmBrowseN));
+    QCOMPARE(Application->Components(4), static_cast<TComponent*>(frmSearch));
+    QVERIFY(frmSplash && !frmSplash->Owner());
+    QCOMPARE(Application->MainForm(), static_cast<TForm*>(frmMain));
+    QCOMPARE(Q(Application->Title()), QString("KELV каталог"));
+
+    QVERIFY(DM->Conn->Connected());
+    QVERIFY(frmBrowseN->TreeLoaded);
+    // On screen: the main window alone; the debug window never.
+    QVERIFY(frmMain->isVisible());
+    QVERIFY(!frmSplash->isVisible());
+    QVERIFY(!Debug->isVisible());
+    QVERIFY(!frmBrowseN->isVisible());
+    QVERIFY(!frmSearch->isVisible());
+
+    QCOMPARE(Q(frmMain->Caption()), QString("KELV електронен каталог"));
+    QCOMPARE(Q(frmBrowseN->Caption()), QString("KELV електронен каталог - Търсене по спесификация"));
+    QCOMPARE(Q(frmSearch->Caption()), QString("KELV електронен каталог - Търсене по каталожен номер"));
+    QCOMPARE(Q(Debug->Caption()), QString("DEBUG"));
+    QVERIFY(Debug->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(frmBrowseN->WindowState(), wsMaximized);
+    QCOMPARE(frmSearch->WindowState(), wsMaximized);
+    QCOMPARE(frmBrowseN->Position(), poDesktopCenter);
+    QCOMPARE(frmMain->Position(), poDesktopCenter);
+  }
+
+  void missingDatabase_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("no file") << "none";
+    QTest::newRow("damaged file") << "damaged";
+    QTest::newRow("empty file") << "empty";
+  }
+
+  void missingDatabase() {
+    QFETCH(QString, kind);
+    if (kind == "none") {
+      ProgramFolder(nullptr);
+    } else {
+      QByteArray bytes = kind == "empty" ? QByteArray() : QByteArray(8192, '\x5A');
+      if (kind == "damaged") bytes.replace(0, 15, "Standard Jet DB");
+      ProgramFolder(nullptr, &bytes);
+    }
+
+    // What exists while the message is on screen.
+    QStringList shown;
+    bool mainHidden = false, splashMade = false, othersMade = true;
+    MessageBoxes boxes;
+    boxes.OnShown = [&](QMessageBox* Box) {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != Box && w->isVisible()) shown << w->objectName();
+      mainHidden = frmMain && !frmMain->isVisible();
+      splashMade = frmSplash != nullptr;
+      othersMade = Debug || frmBrowseN || frmSearch;
+    };
+    const int status = RunProgram();
+
+    QCOMPARE(boxes.Texts, QStringList{QString::fromUtf8(kMissingDatabaseMessage)});
+    QCOMPARE(boxes.Captions, QStringList{"KELV каталог"});
+    QVERIFY2(shown.isEmpty(), qPrintable(shown.join(",")));
+    QVERIFY(mainHidden);
+    QVERIFY(splashMade);
+    QVERIFY(!othersMade);
+    QCOMPARE(status, 1);
+    ExpectEverythingReleased();
+  }
+
+  void treeOfCatalogue() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    TTreeView* tree = frmBrowseN->treeMenu;
+    QVERIFY(!tree->isHidden());
+    QVERIFY(tree->isEnabled());
+
+    // Brands in the database's order; models by name, Latin before Cyrillic, case ignored;
+    // engines by Def; empty brands and models keep their nodes.
+    QStringList roots;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) roots << tree->topLevelItem(i)->text(0);
+    QCOMPARE(roots, (QStringList{"Ford", "Lada/VAZ", "Škoda", "Празна марка"}));
+    TTreeNode* ford = Root("Ford");
+    QCOMPARE(Texts(ford), (QStringList{"Escort", "fiesta", "Focus", "амулет", "Ка"}));
+    QCOMPARE(Texts(Child(ford, "Focus")), (QStringList{"1.4i", "1.6i", "1.8 TDDi"}));
+    QCOMPARE(Texts(Child(ford, "Ка")), (QStringList{"ж 1.1", "Ж 1.3"}));
+    QCOMPARE(Child(ford, "амулет")->Count(), 0);
+    QCOMPARE(Texts(Root("Lada/VAZ")), (QStringList{"Samara", "Нива"}));
+    QCOMPARE(Child(Root("Lada/VAZ"), "Samara")->Count(), 0);
+    QCOMPARE(Root("Празна марка")->Count(), 0);
+
+    // Exactly the engine nodes carry a record.
+    TTreeNodes* items = tree->Items();
+    QCOMPARE(items->Count(), 4 + 8 + 8);
+    for (int i = 0; i < items->Count(); ++i) {
+      TTreeNode* node = items->Item(i);
+      const bool engine = node->Parent() && node->Parent()->Parent();
+      QCOMPARE(node->Data() != nullptr, engine);
+    }
+
+    const auto* rec = static_cast<const AutoRec*>(Child(Child(ford, "Focus"), "1.8 TDDi")->Data());
+    QCOMPARE(Q(rec->BrandID), QString("1"));
+    QCOMPARE(Q(rec->ModelID), QString("1"));
+    QCOMPARE(Q(rec->EngineID), QString("2"));
+    QCOMPARE(Q(rec->BrandName), QString("Ford"));
+    QCOMPARE(Q(rec->Caption), QString("Ford > Focus > 1.8 TDDi"));
+    // Identifiers of six and seven digits keep their first five.
+    rec = static_cast<const AutoRec*>(Child(Child(Root("Škoda"), "Octavia"), "1.9 TDI")->Data());
+    QCOMPARE(Q(rec->BrandID), QString("12345"));
+    QCOMPARE(Q(rec->ModelID), QString("65432"));
+    QCOMPARE(Q(rec->EngineID), QString("12345"));
+    QCOMPARE(Q(rec->Caption), QString("Škoda > Octavia > 1.9 TDI"));
+
+    // The fuel list: the fixed first item, then every fuel in database order; the first chosen.
+    QCOMPARE(FuelItems(), (QStringList{"--------------без значение--------------", "Бензин", "Дизел",
+                                       "Бензин 'Супер'", "Газ \"CNG\""}));
+    QCOMPARE(frmBrowseN->cbFuel->currentIndex(), 0);
+    QVERIFY(!frmBrowseN->cbFuel->isEditable());
+
+    // The tree's font: bold, fixed pitch, in the active-caption colour, on white.
+    QVERIFY(tree->font().bold());
+    QCOMPARE(tree->palette().color(QPalette::Text), TColorToQColor(clActiveCaption));
+    QCOMPARE(tree->palette().color(QPalette::Base), QColor(Qt::white));
+    QVERIFY(!tree->rootIsDecorated());
+    QCOMPARE(tree->indentation(), 19);
+    QVERIFY(tree->AutoExpand());
+  }
+
+  void emptyBrands() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("empty");
+    StartProgram();
+    QCOMPARE(frmBrowseN->treeMenu->Items()->Count(), 0);
+    QVERIFY(!frmBrowseN->treeMenu->isHidden());
+    QVERIFY(frmBrowseN->treeMenu->isEnabled());
+    QCOMPARE(FuelItems(), QStringList{"--------------без значение--------------"});
+    QCOMPARE(frmBrowseN->cbFuel->currentIndex(), 0);
+    QVERIFY(frmBrowseN->TreeLoaded);
+  }
+
+  void longBrandName() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("long-brand");
+    StartProgram();
+    const std::string name = "Автомобилна компания с много дълго име за проверка на съкращаването ООД";
+    QVERIFY(Utf8Length(name) > 60);
+    TTreeNode* brand = Root(name.c_str());
+    QVERIFY(brand);
+    const auto* rec = static_cast<const AutoRec*>(Child(Child(brand, "Модел А"), "1.6i")->Data());
+    QCOMPARE(Q(rec->Caption), Q(name + " > Модел А > 1.6i"));
+    QCOMPARE(Utf8Length(rec->BrandName), std::size_t{60});
+    QCOMPARE(Q(rec->BrandName), Q(name).left(60));
+  }
+
+  void freeTreeDataReleasesEachRecordOnce() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    frmBrowseN->FreeTreeData();
+    TTreeNodes* items = frmBrowseN->treeMenu->Items();
+    for (int i = 0; i < items->Count(); ++i) QVERIFY(!items->Item(i)->Data());
+    // A second call finds nothing left to release.
+    frmBrowseN->FreeTreeData();
+    QCOMPARE(items->Count(), 20);
+  }
+
+  void closingMainWindowEndsTheRun_data() {
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("Изход") << false;
+    QTest::newRow("close box") << true;
+  }
+
+  void closingMainWindowEndsTheRun() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    QFETCH(bool, closeBox);
+    ProgramFolder("edge");
+    StartProgram();
+    bool bothOpen = false;
+    QTimer::singleShot(0, [&] {
+      frmMain->btnBrowse->click();
+      frmMain->btnSearch->click();
+      bothOpen = frmBrowseN->isVisible() && frmSearch->isVisible() && frmMain->isVisible();
+      if (closeBox)
+        frmMain->close();
+      else
+        frmMain->Button1->click();
+    });
+    // A safety net: a run that does not end fails instead of hanging.
+    bool timedOut = false;
+    QTimer::singleShot(10000, [&] {
+      timedOut = true;
+      QCoreApplication::quit();
+    });
+    QCOMPARE(Application->Run(), 0);
+    QVERIFY(!timedOut);
+    QVERIFY(bothOpen);
+    QVERIFY(Application->Terminated());
+    // FormClose released the records.
+    TTreeNodes* items = frmBrowseN->treeMenu->Items();
+    QCOMPARE(items->Count(), 20);
+    for (int i = 0; i < items->Count(); ++i) QVERIFY(!items->Item(i)->Data());
+    EndProgram();
+    ExpectEverythingReleased();
+  }
+
+  void searchAndBrowseSwapEachOther() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    frmMain->btnBrowse->click();
+    QVERIFY(frmBrowseN->isVisible());
+    frmBrowseN->btnGoToSearch->click();
+    QVERIFY(frmSearch->isVisible());
+    QVERIFY(!frmBrowseN->isVisible());
+    frmSearch->btnBrowse->click();
+    QVERIFY(frmBrowseN->isVisible());
+    QVERIFY(!frmSearch->isVisible());
+    // Closing a result window only hides it; the run goes on.
+    frmBrowseN->close();
+    QVERIFY(!frmBrowseN->isVisible());
+    QVERIFY(!Application->Terminated());
+  }
+
+  void splashWindow() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    const Qt::WindowFlags flags = frmSplash->windowFlags();
+    QVERIFY(flags & Qt::CustomizeWindowHint);
+    QVERIFY(flags & Qt::WindowTitleHint);
+    for (Qt::WindowType button : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
+                                  Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
+      QVERIFY(!(flags & button));
+    QCOMPARE(frmSplash->size(), QSize(236, 129));
+    QCOMPARE(frmSplash->minimumSize(), frmSplash->maximumSize());
+    QCOMPARE(frmSplash->palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(frmSplash->Label1->text(), QString("Зареждане ..."));
+    QVERIFY(frmSplash->Label1->font().bold());
+    QCOMPARE(frmSplash->Animate1->CommonAVI(), aviFindFile);
+    QCOMPARE(frmSplash->Animate1->StopFrame(), 8);
+    QVERIFY(frmSplash->Animate1->Active());
+    QCOMPARE(frmSplash->Animate1->size(), QSize(16, 16));
+    QCOMPARE(frmSplash->Position(), poMainFormCenter);
+    // Shown from start-up until the tree is in, centred on the main window.
+    const QPoint mainCentre = frmMain->geometry().center();
+    const QPoint splashCentre = frmSplash->geometry().center();
+    QVERIFY2((mainCentre - splashCentre).manhattanLength() <= 1,
+             qPrintable(QString("%1,%2 vs %3,%4")
+                            .arg(mainCentre.x())
+                            .arg(mainCentre.y())
+                            .arg(splashCentre.x())
+                            .arg(splashCentre.y())));
+  }
+
+  void mainWindowLayout() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    for (QPushButton* b : {frmMain->btnBrowse, frmMain->btnSearch, frmMain->Button1})
+      QCOMPARE(b->font().pixelSize(), 16);
+    QCOMPARE(frmMain->btnBrowse->text(), QString("Търсене по спесификация"));
+    QCOMPARE(frmMain->btnSearch->text(), QString("Търсене по каталожен номер"));
+    QCOMPARE(frmMain->Button1->text(), QString("Изход"));
+    QCOMPARE(frmMain->Panel1->palette().color(QPalette::Window), TColorToQColor(clNavy));
+    QCOMPARE(frmMain->Image1->Height(), 57);
+    QCOMPARE(Q(frmMain->Image1->Name()), QString("Image1"));
+    QVERIFY(!frmBrowseN->btnPrint->isEnabled());
+    QVERIFY(!frmSearch->btnPrint->isEnabled());
+    QVERIFY(frmSearch->lSearch->isHidden());
+    QCOMPARE(frmSearch->cbManufacturer->currentText(), QString("KELV"));
+    QCOMPARE(frmSearch->medCatNumber->text(), QString("  .  .  "));
+    QCOMPARE(frmSearch->medCatNumber->maxLength(), 8);
+  }
+
+  void storedPictures();
+};
+
+// Stand-ins for the two GIF graphic classes: they keep what the layout hands them.
+class TGIFImage : public TGraphic {
+ public:
+  DECLARE_GRAPHIC_CLASS(TGIFImage)
+  QByteArray Data;
+  void SetWidth(int) override {}
+  void SetHeight(int) override {}
+  void LoadFromStream(TStream* Stream) override {
+    Data.resize(static_cast<int>(Stream->Size() - Stream->Position()));
+    Stream->ReadBuffer(Data.data(), Data.size());
+  }
+  void SaveToStream(TStream*) override {}
+  void LoadFromClipboardFormat(WORD, HANDLE, HPALETTE) override {}
+  void SaveToClipboardFormat(WORD&, HANDLE&, HPALETTE&) override {}
+
+ protected:
+  void Draw(TCanvas*, const TRect&) override {}
+  bool GetEmpty() override { return Data.isEmpty(); }
+  int GetWidth() override { return 0; }
+  int GetHeight() override { return 0; }
+};
+IMPLEMENT_GRAPHIC_CLASS(TGIFImage, TGraphic)
+
+class TPxGIFImage : public TGIFImage {
+ public:
+  DECLARE_GRAPHIC_CLASS(TPxGIFImage)
+};
+IMPLEMENT_GRAPHIC_CLASS(TPxGIFImage, TGIFImage)
+
+void StartupTest::storedPictures() {
+  Q_INIT_RESOURCE(layouts);
+  // While the classes are not registered the pictures stay empty and nothing fails.
+  TPicture picture;
+  QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uMain.Image1.picture"));
+  QVERIFY(!picture.Graphic());
+  QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uSplash.Image1.picture"));
+
+  TPicture::RegisterFileFormat("gif", "test", TPxGIFImage::StaticClass());
+  TPicture::RegisterFileFormat("GIF", "test", TGIFImage::StaticClass());
+  struct Unregister {
+    ~Unregister() { TPicture::UnregisterGraphicClass(TGIFImage::StaticClass()); }
+  } unregister;
+
+  // The banner: the plain GIF87a file, 800 x 57, a 256-colour table.
+  QVERIFY(LoadLayoutPicture(&picture, ":/layouts/uMain.Image1.picture"));
+  QCOMPARE(QString(picture.Graphic()->ClassName().c_str()), QString("TGIFImage"));
+  QByteArray gif = static_cast<TGIFImage*>(picture.Graphic())->Data;
+  QCOMPARE(gif.left(6), QByteArray("GIF87a"));
+  auto word = [](const QByteArray& B, int At) {
+    return static_cast<unsigned char>(B[At]) | static_cast<unsigned char>(B[At + 1]) << 8;
+  };
+  QCOMPARE(word(gif, 6), 800);
+  QCOMPARE(word(gif, 8), 57);
+  QCOMPARE(static_cast<unsigned char>(gif[10]) & 0x87, 0x87);
+  QCOMPARE(gif.back(), ';');
+  QCOMPARE(gif.count(QByteArray("\x21\xF9", 2)), 0);
+
+  // The splash logo: a 32-bit byte count, then the GIF89a file, 118 x 54, 256 colours.
+  QVERIFY(LoadLayoutPicture(&picture, ":/layouts/uSplash.Image1.picture"));
+  QCOMPARE(QString(picture.Graphic()->ClassName().c_str()), QString("TPxGIFImage"));
+  const QByteArray data = static_cast<TGIFImage*>(picture.Graphic())->Data;
+  const quint32 count = static_cast<quint32>(word(data, 0)) | static_cast<quint32>(word(data, 2)) << 16;
+  QCOMPARE(static_cast<qsizetype>(count), data.size() - 4);
+  gif = data.mid(4);
+  QCOMPARE(gif.left(6), QByteArray("GIF89a"));
+  QCOMPARE(word(gif, 6), 118);
+  QCOMPARE(word(gif, 8), 54);
+  QCOMPARE(static_cast<unsigned char>(gif[10]) & 0x87, 0x87);
+
+  // The windows show them as soon as the classes are there.
+  TfrmSplash splash(nullptr);
+  QVERIFY(splash.Image1->Picture()->Graphic());
+  QCOMPARE(QString(splash.Image1->Picture()->Graphic()->ClassName().c_str()), QString("TPxGIFImage"));
+  TfrmMain main(nullptr);
+  QVERIFY(main.Image1->Picture()->Graphic());
+  QVERIFY(!main.isVisible());
+}
+
+QTEST_MAIN(StartupTest)
+#include "StartupTest.moc"
