@@ -144,6 +144,36 @@ std::vector<std::pair<int, int>> LzwCodes(const Bytes& Pixels, int MinCodeSize, 
   return Out;
 }
 
+Bytes SimpleGif(int Width, int Height, const Bytes& Pixels, int GlobalEntries, int LocalEntries, int Transparent,
+                bool Interlaced) {
+  auto SizeField = [](int Entries) {
+    int n = 0;
+    while ((2 << n) < Entries) ++n;
+    return n;
+  };
+  GifWriter G;
+  G.Header(Width, Height, GlobalEntries > 0 ? static_cast<std::uint8_t>(0x80 | SizeField(GlobalEntries)) : 0);
+  if (GlobalEntries > 0) G.Table(2 << SizeField(GlobalEntries));
+  if (Transparent >= 0) G.Gce(0x01, 0, static_cast<std::uint8_t>(Transparent));
+  std::uint8_t Packed = Interlaced ? 0x40 : 0;
+  if (LocalEntries > 0) Packed |= static_cast<std::uint8_t>(0x80 | SizeField(LocalEntries));
+  G.Descriptor(0, 0, Width, Height, Packed);
+  if (LocalEntries > 0) G.Table(2 << SizeField(LocalEntries), 7);
+  Bytes Order = Pixels;
+  if (Interlaced) {
+    Order.clear();
+    for (int Start : {0, 4, 2, 1})
+      for (int y = Start; y < Height; y += Start == 0 ? 8 : Start * 2)
+        Order.insert(Order.end(), Pixels.begin() + y * Width, Pixels.begin() + (y + 1) * Width);
+  }
+  int Max = 0;
+  for (auto P : Pixels) Max = std::max<int>(Max, P);
+  int Mcs = 2;
+  while ((1 << Mcs) <= Max) ++Mcs;
+  G.ImageData(Mcs, PackCodes(LzwCodes(Order, Mcs)));
+  return G.Trailer().Get();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Peer
 

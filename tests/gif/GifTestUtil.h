@@ -46,6 +46,12 @@ class GifWriter {
 // returns the codes as (code, width) pairs, ending with the end code.
 std::vector<std::pair<int, int>> LzwCodes(const Bytes& Pixels, int MinCodeSize, bool LeadingClear = true);
 
+// A one-frame GIF: the pixels LZW-coded, a global table of GlobalEntries (a power of two, or
+// 0 for none), a local table of LocalEntries (0 for none), a graphic control block with the
+// transparent index when Transparent >= 0.
+Bytes SimpleGif(int Width, int Height, const Bytes& Pixels, int GlobalEntries, int LocalEntries = 0,
+                int Transparent = -1, bool Interlaced = false);
+
 // The picture as the peer decodes it.
 struct PeerFrame {
   int Left{0}, Top{0}, Width{0}, Height{0};
