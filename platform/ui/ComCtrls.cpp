@@ -110,6 +110,15 @@ bool TTreeView::event(QEvent* Event) {
   return QTreeWidget::event(Event);
 }
 
+void TTreeView::focusInEvent(QFocusEvent* Event) {
+  if (currentItem()) {
+    QTreeWidget::focusInEvent(Event);
+    return;
+  }
+  QAbstractScrollArea::focusInEvent(Event);
+  viewport()->update();
+}
+
 void TTreeView::CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previous) {
   if (FAutoExpand) {
     // The node selected before folds up unless the new one lies below it.

@@ -88,6 +88,8 @@ class TTreeView : public QTreeWidget, public TObject {
 
  protected:
   bool event(QEvent* Event) override;
+  // Taking the focus selects nothing by itself.
+  void focusInEvent(QFocusEvent* Event) override;
 
  private:
   void CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previous);

@@ -1,0 +1,393 @@
+// The application level of platform/ui: forms read from layout properties, closing and the end
+// of the run, the application's forms, the screen cursor, message boxes, the animation control
+// and the tree view.
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Animate.h"
+#include "platform/ui/ComCtrls.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Forms.h"
+
+namespace {
+
+using Props = std::vector<std::pair<const char*, QVariant>>;
+
+// A form whose layout is a list of dynamic properties and one child label.
+class TTestForm : public TForm {
+ public:
+  explicit TTestForm(TComponent* AOwner, const Props& Layout = {}, std::function<void(TTestForm*)> Create = {})
+      : TForm(AOwner) {
+    resize(300, 200);
+    Label = new QLabel(QStringLiteral("x"), this);
+    Label->setObjectName(QStringLiteral("Label"));
+    for (const auto& [name, value] : Layout) {
+      if (std::string(name).rfind("Label.", 0) == 0)
+        Label->setProperty(name + 6, value);
+      else
+        setProperty(name, value);
+    }
+    if (Create) OnCreate = [this, Create](TObject*) { Create(this); };
+    FormLoaded();
+  }
+  QLabel* Label;
+};
+
+// Accepts each modal message box, noting caption and text.
+class MessageBoxes {
+ public:
+  MessageBoxes() {
+    FTimer.setInterval(5);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box->property("seen").toBool()) return;
+      box->setProperty("seen", true);
+      Shown << box->windowTitle() + "|" + box->text();
+      box->accept();
+    });
+    FTimer.start();
+  }
+  QStringList Shown;
+
+ private:
+  QTimer FTimer;
+};
+
+// Notes its destruction in a shared log.
+class TLogged : public TComponent {
+ public:
+  TLogged(TComponent* AOwner) : TComponent(AOwner) {}
+  ~TLogged() override { Log.push_back(Name()); }
+  static inline std::vector<std::string> Log;
+};
+
+class TFailing : public TForm {
+ public:
+  explicit TFailing(TComponent* AOwner) : TForm(AOwner) { throw Exception("no"); }
+};
+
+}  // namespace
+
+class FormsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { Application->Initialize(); }
+  void cleanup() {
+    Application->Done();
+    Application->SetTitle("");
+  }
+
+  void borderAndStyleFromLayout() {
+    TTestForm plain(nullptr, {});
+    Qt::WindowFlags f = plain.windowFlags();
+    QVERIFY(f & Qt::WindowCloseButtonHint);
+    QVERIFY(f & Qt::WindowMinimizeButtonHint);
+    QVERIFY(f & Qt::WindowMaximizeButtonHint);
+    QVERIFY(!(f & Qt::WindowStaysOnTopHint));
+    QCOMPARE(plain.BorderStyle(), bsSizeable);
+
+    TTestForm bare(nullptr, {{"BorderIcons", "[]"}, {"BorderStyle", "bsSingle"}});
+    f = bare.windowFlags();
+    QVERIFY(f & Qt::WindowTitleHint);
+    for (Qt::WindowType b : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
+                             Qt::WindowMaximizeButtonHint})
+      QVERIFY(!(f & b));
+    QCOMPARE(bare.BorderIcons(), TBorderIcons{0});
+    QCOMPARE(bare.minimumSize(), QSize(300, 200));
+    QCOMPARE(bare.maximumSize(), QSize(300, 200));
+
+    TTestForm some(nullptr, {{"BorderIcons", "[biSystemMenu, biMinimize]"}, {"FormStyle", "fsStayOnTop"}});
+    f = some.windowFlags();
+    QVERIFY(f & Qt::WindowCloseButtonHint);
+    QVERIFY(f & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(f & Qt::WindowMaximizeButtonHint));
+    QVERIFY(f & Qt::WindowStaysOnTopHint);
+
+    TTestForm dialog(nullptr, {{"BorderStyle", "bsDialog"}});
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    TTestForm none(nullptr, {{"BorderStyle", "bsNone"}});
+    QVERIFY(none.windowFlags() & Qt::FramelessWindowHint);
+
+    // Unknown names leave the defaults.
+    TTestForm odd(nullptr, {{"Position", "poNowhere"}, {"WindowState", "wsHuge"}});
+    QCOMPARE(odd.Position(), poDesigned);
+    QCOMPARE(odd.WindowState(), wsNormal);
+  }
+
+  void coloursAndFontsFromLayout() {
+    TTestForm form(nullptr, {{"Color", "clWhite"},
+                             {"Label.Color", "clNavy"},
+                             {"Label.FontColor", "clActiveCaption"},
+                             {"Label.FontHeight", -16}});
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(form.Label->palette().color(QPalette::Window), QColor(0, 0, 0x80));
+    QVERIFY(form.Label->autoFillBackground());
+    QCOMPARE(form.Label->palette().color(QPalette::WindowText), TColorToQColor(clActiveCaption));
+    QCOMPARE(form.Label->font().pixelSize(), 16);
+
+    TColor c = 0;
+    QVERIFY(IdentToColor("clnavy", c));
+    QCOMPARE(c, clNavy);
+    QVERIFY(IdentToColor("0x00FF00", c));
+    QCOMPARE(c, TColor{0x00FF00});
+    QVERIFY(!IdentToColor("clNoSuch", c));
+    QVERIFY(!IdentToColor("", c));
+    QVERIFY(!IdentToColor("12abc", c));
+  }
+
+  void createThenShowWhenMarkedVisible() {
+    std::vector<std::string> order;
+    TTestForm shown(nullptr, {{"Visible", true}}, [&](TTestForm* F) {
+      order.push_back(F->isVisible() ? "visible" : "hidden");
+    });
+    QCOMPARE(order, std::vector<std::string>{"hidden"});
+    QVERIFY(shown.isVisible());
+    QVERIFY(shown.Visible());
+
+    // OnCreate may take the mark back before anything shows.
+    TTestForm kept(nullptr, {{"Visible", true}}, [](TTestForm* F) { F->SetVisible(false); });
+    QVERIFY(!kept.isVisible());
+    TTestForm hidden(nullptr, {});
+    QVERIFY(!hidden.isVisible());
+    hidden.Show();
+    QVERIFY(hidden.isVisible());
+    hidden.Hide();
+    QVERIFY(!hidden.isVisible());
+  }
+
+  void placesOnFirstShow() {
+    const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
+    TTestForm* main = nullptr;
+    Application->CreateForm(main);
+    main->resize(400, 300);
+    main->SetPosition(poDesktopCenter);
+    main->Show();
+    QVERIFY((main->geometry().center() - desktop.center()).manhattanLength() <= 1);
+
+    TTestForm splash(nullptr, {{"Position", "poMainFormCenter"}});
+    splash.resize(100, 60);
+    splash.Show();
+    QVERIFY((splash.geometry().center() - main->geometry().center()).manhattanLength() <= 1);
+    // Only the first showing places the form.
+    splash.Hide();
+    splash.move(5, 5);
+    splash.Show();
+    QCOMPARE(splash.pos(), QPoint(5, 5));
+
+    TTestForm big(nullptr, {{"WindowState", "wsMaximized"}, {"Position", "poDesktopCenter"}});
+    big.Show();
+    QVERIFY(big.isMaximized());
+    QCOMPARE(big.size(), desktop.size());
+  }
+
+  void closing() {
+    TTestForm* main = nullptr;
+    Application->CreateForm(main);
+    TTestForm* other = nullptr;
+    Application->CreateForm(other);
+    QCOMPARE(Application->MainForm(), static_cast<TForm*>(main));
+    main->Show();
+    other->Show();
+
+    // caNone keeps the form; the default hides it; neither ends the run unless it is the main form.
+    other->OnClose = [](TObject*, TCloseAction& Action) { Action = caNone; };
+    other->Close();
+    QVERIFY(other->isVisible());
+    other->OnClose = nullptr;
+    other->Close();
+    QVERIFY(!other->isVisible());
+    QVERIFY(!other->Visible());
+    QVERIFY(!Application->Terminated());
+
+    // An exception leaving OnClose is reported and keeps the form open; EAbort silently.
+    MessageBoxes boxes;
+    Application->SetTitle("Заглавие");
+    main->OnClose = [](TObject*, TCloseAction&) { throw Exception("Грешка"); };
+    main->Close();
+    QVERIFY(main->isVisible());
+    main->OnClose = [](TObject*, TCloseAction&) { throw EAbort(); };
+    main->Close();
+    QVERIFY(main->isVisible());
+    QCOMPARE(boxes.Shown, QStringList{"Заглавие|Грешка."});
+    QVERIFY(!Application->Terminated());
+
+    // The main form's closing ends the run; a run asked to end returns at once.
+    bool closed = false;
+    main->OnClose = [&](TObject*, TCloseAction&) { closed = true; };
+    main->Close();
+    QVERIFY(closed);
+    QVERIFY(Application->Terminated());
+    QCOMPARE(Application->Run(), 0);
+  }
+
+  void closingMainFormEndsRunningLoop() {
+    TTestForm* main = nullptr;
+    Application->CreateForm(main);
+    main->Show();
+    QTimer::singleShot(0, [main] { main->close(); });
+    bool timedOut = false;
+    QTimer::singleShot(10000, [&] {
+      timedOut = true;
+      QCoreApplication::quit();
+    });
+    QCOMPARE(Application->Run(), 0);
+    QVERIFY(!timedOut);
+  }
+
+  void applicationOwnsItsForms() {
+    TLogged::Log.clear();
+    TLogged* a = nullptr;
+    TLogged* b = nullptr;
+    Application->CreateForm(a);
+    a->SetName("a");
+    Application->CreateForm(b);
+    b->SetName("b");
+    QVERIFY(!Application->MainForm());  // not forms
+    TFailing* failing = reinterpret_cast<TFailing*>(1);
+    QVERIFY_THROWS_EXCEPTION(Exception, Application->CreateForm(failing));
+    QVERIFY(!failing);
+    QCOMPARE(Application->ComponentCount(), 2);
+    Application->Done();
+    QCOMPARE(TLogged::Log, (std::vector<std::string>{"b", "a"}));
+    QCOMPARE(Application->ComponentCount(), 0);
+  }
+
+  void screenCursor() {
+    QVERIFY(!QGuiApplication::overrideCursor());
+    Screen->SetCursor(crHourGlass);
+    QCOMPARE(Screen->Cursor(), crHourGlass);
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    Screen->SetCursor(crIBeam);
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::IBeamCursor);
+    const TCursor saved = Screen->Cursor();
+    Screen->SetCursor(crDefault);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    Screen->SetCursor(saved);
+    Screen->SetCursor(crDefault);
+    QVERIFY(!QGuiApplication::overrideCursor());
+  }
+
+  void messageBox() {
+    MessageBoxes boxes;
+    Application->SetTitle("KELV каталог");
+    ShowMessage("Под строеж!");
+    QCOMPARE(boxes.Shown, QStringList{"KELV каталог|Под строеж!"});
+  }
+
+  void animation() {
+    TAnimate a;
+    QCOMPARE(a.FrameCount(), 0);
+    a.setProperty("Active", true);  // before the clip: waits for one
+    QVERIFY(a.Active());
+    a.setProperty("CommonAVI", "aviFindFile");
+    QCOMPARE(a.CommonAVI(), aviFindFile);
+    QCOMPARE(a.FrameCount(), 8);
+    QCOMPARE(a.StartFrame(), 1);
+    QCOMPARE(a.StopFrame(), 8);
+    a.SetStopFrame(20);
+    QCOMPARE(a.StopFrame(), 8);
+    a.SetStartFrame(0);
+    QCOMPARE(a.StartFrame(), 1);
+
+    // Playing loops between the start and the stop frame.
+    a.SetStartFrame(6);
+    a.SetStopFrame(7);
+    a.SetActive(true);
+    QCOMPARE(a.Frame(), 6);
+    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 7, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 6, 5000);
+    a.SetActive(false);
+    const int stopped = a.Frame();
+    QTest::qWait(300);
+    QCOMPARE(a.Frame(), stopped);
+
+    // Frames are drawn inside the 16 x 16 box.
+    a.resize(16, 16);
+    QImage img = a.grab().toImage();
+    QVERIFY(!img.isNull());
+  }
+
+  void treeNodes() {
+    TTreeView tree;
+    TTreeNodes* items = tree.Items();
+    int data = 0;
+    TTreeNode* a = items->Add(nullptr, "A");
+    TTreeNode* a1 = items->AddChild(a, "A1");
+    TTreeNode* a1x = items->AddChildObject(a1, "A1x", &data);
+    TTreeNode* b = items->Add(a, "B");  // on A's level
+    TTreeNode* a2 = items->AddChild(a, "A2");
+    TTreeNode* b1 = items->AddChildObject(b, "B1", &data);
+    QCOMPARE(tree.topLevelItemCount(), 2);
+    QCOMPARE(items->Count(), 6);
+    // Over the whole tree, each parent before its children.
+    std::vector<TTreeNode*> flat;
+    for (int i = 0; i < items->Count(); ++i) flat.push_back(items->Item(i));
+    QCOMPARE(flat, (std::vector<TTreeNode*>{a, a1, a1x, a2, b, b1}));
+    QCOMPARE(a->Count(), 2);
+    QCOMPARE(a->Item(1), a2);
+    QCOMPARE(a1x->Parent(), a1);
+    QVERIFY(!a->Parent());
+    QCOMPARE(a1x->Data(), static_cast<void*>(&data));
+    QVERIFY(!a->Data());
+    QCOMPARE(QString::fromStdString(b1->Text()), QString("B1"));
+    QVERIFY_THROWS_EXCEPTION(EListError, items->Item(6));
+    QVERIFY_THROWS_EXCEPTION(EListError, items->Item(-1));
+    QVERIFY_THROWS_EXCEPTION(EListError, a->Item(2));
+    items->Clear();
+    QCOMPARE(items->Count(), 0);
+    QCOMPARE(tree.topLevelItemCount(), 0);
+  }
+
+  void treeSelection() {
+    TTreeView tree;
+    tree.setProperty("AutoExpand", true);
+    QVERIFY(tree.AutoExpand());
+    TTreeNodes* items = tree.Items();
+    TTreeNode* a = items->Add(nullptr, "A");
+    TTreeNode* a1 = items->AddChild(a, "A1");
+    items->AddChild(a1, "A1x");
+    TTreeNode* b = items->Add(nullptr, "B");
+    items->AddChild(b, "B1");
+    std::vector<TTreeNode*> changes;
+    tree.OnChange = [&](TObject* Sender, TTreeNode* Node) {
+      QCOMPARE(Sender, static_cast<TObject*>(&tree));
+      changes.push_back(Node);
+    };
+    tree.show();
+
+    // Taking the focus selects nothing.
+    tree.setFocus();
+    QApplication::setActiveWindow(&tree);
+    QCoreApplication::processEvents();
+    QVERIFY(!tree.Selected());
+    QVERIFY(changes.empty());
+
+    // Selecting expands the node; the node left folds unless the new one lies below it.
+    tree.SetSelected(a);
+    QVERIFY(a->Expanded());
+    tree.SetSelected(a1);
+    QVERIFY(a->Expanded());
+    QVERIFY(a1->Expanded());
+    tree.SetSelected(b);
+    QVERIFY(b->Expanded());
+    QVERIFY(!a1->Expanded());
+    QCOMPARE(changes, (std::vector<TTreeNode*>{a, a1, b}));
+    QCOMPARE(tree.Selected(), b);
+  }
+};
+
+QTEST_MAIN(FormsTest)
+#include "FormsTest.moc"
