@@ -3,6 +3,7 @@
 #include <QDynamicPropertyChangeEvent>
 
 #include "platform/rtl/Classes.h"
+#include "platform/ui/Forms.h"
 
 TTreeNode::~TTreeNode() = default;
 
@@ -130,5 +131,5 @@ void TTreeView::CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previo
     }
     if (Current) Current->setExpanded(true);
   }
-  if (OnChange) OnChange(this, static_cast<TTreeNode*>(Current));
+  if (OnChange) Application->Guard([&] { OnChange(this, static_cast<TTreeNode*>(Current)); });
 }

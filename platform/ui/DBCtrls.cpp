@@ -4,6 +4,8 @@
 #include <QDynamicPropertyChangeEvent>
 #include <QHeaderView>
 
+#include "platform/ui/Forms.h"
+
 namespace {
 
 constexpr const char* kOptionNames[] = {"dgEditing",       "dgAlwaysShowEditor", "dgTitles",
@@ -111,7 +113,7 @@ TDBGrid::TDBGrid(QWidget* Parent) : QTableView(Parent), FLink(std::make_unique<L
           [this](const QModelIndex& Current, const QModelIndex&) {
             TDataSet* ds = FLink->DataSet();
             if (FMoving || !Current.isValid() || !ds || !ds->Active()) return;
-            if (ds->RecNo() != Current.row() + 1) ds->SetRecNo(Current.row() + 1);
+            if (ds->RecNo() != Current.row() + 1) Application->Guard([&] { ds->SetRecNo(Current.row() + 1); });
           });
 }
 

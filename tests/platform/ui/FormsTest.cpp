@@ -386,6 +386,13 @@ class FormsTest : public QObject {
     QVERIFY(!a1->Expanded());
     QCOMPARE(changes, (std::vector<TTreeNode*>{a, a1, b}));
     QCOMPARE(tree.Selected(), b);
+
+    // A handler's exception is reported, not passed to the event loop.
+    MessageBoxes boxes;
+    tree.OnChange = [](TObject*, TTreeNode*) { throw Exception("Грешка в базата"); };
+    tree.SetSelected(a);
+    QCOMPARE(boxes.Shown, QStringList{"|Грешка в базата."});
+    QCOMPARE(tree.Selected(), a);
   }
 };
 
