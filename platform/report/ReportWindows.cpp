@@ -86,9 +86,14 @@ std::optional<TOutputChoice> RunOutputOptions(const QString& ReportName) {
   fileRow->addWidget(fileName, 1);
   fileRow->addWidget(browse);
 
+  fileName->setMinimumWidth(280);
+  auto* copiesLabel = new QLabel(QStringLiteral("&Copies:"), &dialog);
+  copiesLabel->setBuddy(copies);
+  auto* fileLabel = new QLabel(QStringLiteral("File &name (PDF):"), &dialog);
+  fileLabel->setBuddy(fileName);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("&Copies:"), copies);
-  form->addRow(QStringLiteral("File &name (PDF):"), fileRow);
+  form->addRow(copiesLabel, copies);
+  form->addRow(fileLabel, fileRow);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -236,17 +241,17 @@ void TPreview::Run() {
     QObject::connect(a, &QAction::triggered, &FDialog, [this, Target] { Go(Target(FPage)); });
   };
   const int last = static_cast<int>(FDoc.Pages.size()) - 1;
-  nav(QStringLiteral("actFirst"), QStringLiteral("First Page"), QKeySequence(Qt::CTRL | Qt::Key_Home),
+  nav(QStringLiteral("actFirst"), QStringLiteral("First"), QKeySequence(Qt::CTRL | Qt::Key_Home),
       [](int) { return 0; });
-  nav(QStringLiteral("actPrior"), QStringLiteral("Previous Page"), QKeySequence(Qt::Key_PageUp),
+  nav(QStringLiteral("actPrior"), QStringLiteral("Prior"), QKeySequence(Qt::Key_PageUp),
       [](int P) { return P - 1; });
   FPageLabel = new QLabel(&FDialog);
   FPageLabel->setObjectName(QStringLiteral("lblPage"));
   FPageLabel->setContentsMargins(8, 0, 8, 0);
   FBar->addWidget(FPageLabel);
-  nav(QStringLiteral("actNext"), QStringLiteral("Next Page"), QKeySequence(Qt::Key_PageDown),
+  nav(QStringLiteral("actNext"), QStringLiteral("Next"), QKeySequence(Qt::Key_PageDown),
       [](int P) { return P + 1; });
-  nav(QStringLiteral("actLast"), QStringLiteral("Last Page"), QKeySequence(Qt::CTRL | Qt::Key_End),
+  nav(QStringLiteral("actLast"), QStringLiteral("Last"), QKeySequence(Qt::CTRL | Qt::Key_End),
       [last](int) { return last; });
   FBar->addSeparator();
   QAction* zoomIn = FBar->addAction(QStringLiteral("Zoom In"));
@@ -260,7 +265,7 @@ void TPreview::Run() {
   Add(QStringLiteral("actFit"), QStringLiteral("Whole Page"), {}, &TPreview::FitPage);
   FBar->addSeparator();
   Add(QStringLiteral("actPrint"), QStringLiteral("Print..."), QKeySequence::Print, &TPreview::Print);
-  Add(QStringLiteral("actSave"), QStringLiteral("Save as PDF..."), QKeySequence::Save, &TPreview::Save);
+  Add(QStringLiteral("actSave"), QStringLiteral("Save PDF..."), QKeySequence::Save, &TPreview::Save);
   FBar->addSeparator();
   QAction* close = FBar->addAction(QStringLiteral("Close"));
   close->setObjectName(QStringLiteral("actClose"));
@@ -274,7 +279,6 @@ void TPreview::Run() {
   FArea->setAlignment(Qt::AlignCenter);
   FArea->setBackgroundRole(QPalette::Dark);
   FArea->setWidget(FView);
-  FArea->setWidgetResizable(true);
 
   auto* layout = new QVBoxLayout(&FDialog);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -295,6 +299,7 @@ void TPreview::Show() {
   FPageLabel->setText(QStringLiteral("Page %1 of %2").arg(count ? FPage + 1 : 0).arg(count));
   const QImage img = RenderPage(FDoc, FPage, 96.0 * FZoom);
   FView->setPixmap(QPixmap::fromImage(img));
+  FView->adjustSize();
   for (const char* name : {"actFirst", "actPrior"})
     FBar->findChild<QAction*>(QString::fromLatin1(name))->setEnabled(FPage > 0);
   for (const char* name : {"actNext", "actLast"})
