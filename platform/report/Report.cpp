@@ -10,10 +10,11 @@
 
 namespace {
 
-// Every data connection alive, in order of creation.
+// Every data connection alive, in order of creation. Never freed, so that connections destroyed
+// while the process exits still find it.
 std::vector<TRvDataSetConnection*>& Connections() {
-  static std::vector<TRvDataSetConnection*> list;
-  return list;
+  static auto* list = new std::vector<TRvDataSetConnection*>;
+  return *list;
 }
 
 void DefaultMessage(const std::string& Msg) {

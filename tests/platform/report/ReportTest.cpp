@@ -506,3 +506,31 @@ TEST_F(ReportEngine, PdfThatCannotBeWrittenRaises) {
   EXPECT_THROW(project->ExecuteReport("Sheet"), EReportError);
   EXPECT_TRUE(watch->Done());
 }
+
+TEST_F(ReportEngine, CancelWhileWritingKeepsTheOldFile) {
+  const kelvrep::TReportDef r = Def(kSheet);
+  kelvrep::TDataSnapshot none;
+  const kelvrep::TDocument doc = kelvrep::LayOut(r, none, Params({}));
+  const fs::path pdf = dir / "old.pdf";
+  WriteText(pdf, "the previous sheet");
+  EXPECT_THROW(kelvrep::WritePdf(doc, QString::fromStdString(pdf.string()), [](int) { return false; }), EAbort);
+  EXPECT_EQ(testsupport::ReadFile(pdf).size(), std::string("the previous sheet").size());
+  kelvrep::WritePdf(doc, QString::fromStdString(pdf.string()));
+  const auto written = testsupport::ReadFile(pdf);
+  ASSERT_GT(written.size(), 4u);
+  EXPECT_EQ(std::string(written.begin(), written.begin() + 4), "%PDF");
+}
+
+TEST_F(ReportEngine, StatusWindowShowsProgressAndTakesCancel) {
+  kelvrep::TStatusWindow status(QStringLiteral("Sheet"));
+  QWidget* w = FindWindow(QStringLiteral("ReportStatus"));
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowTitle(), QStringLiteral("Report Status"));
+  EXPECT_EQ(w->windowModality(), Qt::ApplicationModal);
+  status.SetStatus(QStringLiteral("Generating pages"));
+  status.SetPage(3);
+  EXPECT_EQ(w->findChild<QLabel*>(QStringLiteral("lblPage"))->text(), QStringLiteral("Page: 3"));
+  EXPECT_TRUE(status.Poll());
+  w->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+  EXPECT_FALSE(status.Poll());
+}
