@@ -6,6 +6,8 @@
 #include <QStyle>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QHideEvent>
+#include <QShowEvent>
 #include <QFont>
 #include <QFontDatabase>
 #include <QScreen>
@@ -344,6 +346,12 @@ void TForm::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   FVisible = true;
   if (OnShow && !Event->spontaneous()) Application->Guard([&] { OnShow(this); });
+}
+
+void TForm::hideEvent(QHideEvent* Event) {
+  QWidget::hideEvent(Event);
+  // Minimising hides the window without making the form invisible.
+  if (!Event->spontaneous()) FVisible = false;
 }
 
 void TForm::changeEvent(QEvent* Event) {

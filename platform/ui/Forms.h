@@ -97,6 +97,7 @@ class TForm : public QWidget, public TComponent {
 
   void closeEvent(QCloseEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
+  void hideEvent(QHideEvent* Event) override;
   void changeEvent(QEvent* Event) override;
 
  private:

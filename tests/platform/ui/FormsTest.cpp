@@ -165,6 +165,10 @@ class FormsTest : public QObject {
     QVERIFY(hidden.isVisible());
     hidden.Hide();
     QVERIFY(!hidden.isVisible());
+    hidden.show();  // Qt's own calls keep the property in step
+    QVERIFY(hidden.Visible());
+    hidden.hide();
+    QVERIFY(!hidden.Visible());
   }
 
   void placesOnFirstShow() {
