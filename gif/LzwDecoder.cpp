@@ -16,6 +16,16 @@ namespace gif {
 namespace {
 
 constexpr int kTableSize = 4096;
+
+// 16 bytes through registers: the source may reach into the bytes being written (scratch
+// bytes past the string), which a plain memcpy must not be given.
+inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
+  std::uint64_t A, B;
+  std::memcpy(&A, Src, 8);
+  std::memcpy(&B, Src + 8, 8);
+  std::memcpy(Dest, &A, 8);
+  std::memcpy(Dest + 8, &B, 8);
+}
 constexpr int kStackSize = 8192;
 constexpr int kNoData = -1;
 constexpr int kEndOfImage = -2;
@@ -353,7 +363,7 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
         } else {
           const std::uint8_t* Src = Out + static_cast<std::uint32_t>(M);
           if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < Len; i += 16) std::memcpy(Out + P + i, Src + i, 16);
+            for (std::int64_t i = 0; i < Len; i += 16) Copy16(Out + P + i, Src + i);
           } else {
             std::memcpy(Out + P, Src, static_cast<std::size_t>(std::min(Len, Total - P)));
           }
@@ -369,7 +379,7 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
           H = LastHead;
           const std::uint8_t* Src = Out + LastPos;
           if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < LastLen; i += 16) std::memcpy(Out + P + i, Src + i, 16);
+            for (std::int64_t i = 0; i < LastLen; i += 16) Copy16(Out + P + i, Src + i);
             Out[P + LastLen] = First;
           } else {
             const std::int64_t N = std::min(LastLen, Total - P);
