@@ -7,6 +7,8 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLayout>
+#include <QVariant>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -267,6 +269,35 @@ QWidget* HostControl(TControl* Control, QWidget* ParentWidget) {
     old->ControlChanged(ccParent);
   }
   return new TControlWidget(Control, ParentWidget);
+}
+
+QWidget* HostInPlaceOf(QWidget* Placeholder, TControl* Control, const TMethodResolver& Resolver) {
+  if (!Placeholder || !Control) return nullptr;
+  QWidget* parent = Placeholder->parentWidget();
+  if (!parent) throw EInvalidOperation("The placeholder has no parent widget");
+  for (const QByteArray& rawName : Placeholder->dynamicPropertyNames()) {
+    std::string name = rawName.toStdString();
+    if (name.rfind("_q_", 0) == 0 || !GetPropInfo(Control, name)) continue;
+    QVariant value = Placeholder->property(rawName.constData());
+    std::string text = value.typeId() == QMetaType::Bool ? (value.toBool() ? "True" : "False")
+                                                          : value.toString().toStdString();
+    ReadProperty(Control, name, text, Resolver);
+  }
+  if (Control->Name().empty() && !Placeholder->objectName().isEmpty())
+    Control->SetName(Placeholder->objectName().toStdString());
+  QRect g = Placeholder->geometry();
+  Control->SetBounds(g.x(), g.y(), g.width(), g.height());
+  Control->SetVisible(!Placeholder->isHidden());
+  QWidget* host = HostControl(Control, parent);
+  host->setObjectName(Placeholder->objectName());
+  host->setSizePolicy(Placeholder->sizePolicy());
+  host->setMinimumSize(Placeholder->minimumSize());
+  host->setMaximumSize(Placeholder->maximumSize());
+  if (QLayout* layout = parent->layout()) {
+    if (QLayoutItem* old = layout->replaceWidget(Placeholder, host)) delete old;
+  }
+  delete Placeholder;
+  return host;
 }
 
 TControl* HostedControl(QWidget* Widget) {
@@ -581,7 +612,13 @@ void TControlWidget::ControlChanged(TControlChange Change) {
   SyncGuard guard(FSyncing);
   switch (Change) {
     case ccBounds:
-      setGeometry(FControl->Left(), FControl->Top(), FControl->Width(), FControl->Height());
+      if (LaidOut()) {
+        // The layout has the say: the model goes back to where the layout put the widget.
+        QRect g = geometry();
+        FControl->SetBounds(g.x(), g.y(), g.width(), g.height());
+      } else {
+        setGeometry(FControl->Left(), FControl->Top(), FControl->Width(), FControl->Height());
+      }
       update();
       break;
     case ccVisible:
@@ -615,6 +652,17 @@ bool TControlWidget::Hits(const QPoint& Pos, bool AllowDisabled) {
   if (!AllowDisabled && !FControl->Enabled()) return false;
   if (!rect().contains(Pos)) return false;
   return FControl->Perform(CM_HITTEST, 0, MAKELPARAM(Pos.x(), Pos.y())) != 0;
+}
+
+bool TControlWidget::LaidOut() const {
+  QWidget* parent = parentWidget();
+  QLayout* top = parent ? parent->layout() : nullptr;
+  if (!top) return false;
+  auto* self = const_cast<TControlWidget*>(this);
+  if (top->indexOf(self) >= 0) return true;
+  for (QLayout* inner : top->findChildren<QLayout*>())
+    if (inner->indexOf(self) >= 0) return true;
+  return false;
 }
 
 QWidget* TControlWidget::WidgetBeneath(const QPoint& Pos) {

@@ -34,18 +34,32 @@
 // The control's changes flow back: bounds, visibility, enabled state, font, colour, text and
 // repaint requests update the widget.
 //
+// A host placed by a Qt layout is laid out by it, as an aligned control is by its parent: the
+// model's bounds follow the layout, and bounds set in the model (AutoSize, SetBounds) give way
+// to it.
+//
 // A TWinControl is bound to a widget through TWinControl::AttachWidget / HandleNeeded; its
 // widget's geometry, font, palette, enabled state, visibility and title follow the same rules.
 #include <QPointer>
 #include <QWidget>
 
 #include "platform/ui/Controls.h"
+#include "platform/ui/Published.h"
 
 class QFont;
 
 // Hosts Control (without a parent of its own) in ParentWidget and returns the hosting widget
 // (owned by ParentWidget). Controls of a TWinControl that has a widget are hosted automatically.
 QWidget* HostControl(TControl* Control, QWidget* ParentWidget);
+
+// Puts Control (without a parent of its own) where a layout has a placeholder widget: the
+// control's published properties are read from the placeholder's dynamic properties (Booleans,
+// numbers and texts in their layout forms, events through Resolver; names the control does not
+// publish are left to others; a bad value raises EPropertyError), the control takes the
+// placeholder's name when it has none, and a hosting widget takes the placeholder's name,
+// geometry, size policy and limits and its place in the parent's layout. The placeholder is
+// deleted; the hosting widget is returned.
+QWidget* HostInPlaceOf(QWidget* Placeholder, TControl* Control, const TMethodResolver& Resolver = {});
 
 // The control a widget made by HostControl (or by a TWinControl) shows, or null.
 TControl* HostedControl(QWidget* Widget);
@@ -77,6 +91,7 @@ class TControlWidget : public QWidget, public IControlHost {
 
  private:
   bool Hits(const QPoint& Pos, bool AllowDisabled);
+  bool LaidOut() const;
   QWidget* WidgetBeneath(const QPoint& Pos);
   void ForwardMouse(QEvent* Event, QWidget* Target);
   bool MouseEvent(QEvent* Event);

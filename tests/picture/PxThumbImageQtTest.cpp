@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "picture/PxThumbImage.h"
 #include "platform/ui/QtHost.h"
@@ -110,4 +111,57 @@ TEST(HostedThumbImage, ShowsThePictureProportionalAndCentredAndTurned) {
   EXPECT_EQ(dest.right - dest.left, 60);
   EXPECT_EQ(dest.bottom - dest.top, 120);
   EXPECT_EQ(colourAt(dest.left, dest.top), expected(0, 59)) << "top-left now shows the source's bottom-left";
+}
+
+TEST(HostedThumbImage, PlacedFromTheBrowseWindowsLayout) {
+  // The browse window's layout: a placeholder named iAuto in the picture group box's layout,
+  // carrying the control's published properties.
+  QWidget window;
+  window.resize(600, 280);
+  auto* grpPicture = new QGroupBox("  Изображение ", &window);
+  grpPicture->setGeometry(0, 0, 584, 264);
+  auto* align = new QVBoxLayout(grpPicture);
+  align->setContentsMargins(2, 2, 2, 2);
+  auto* placeholder = new QWidget(grpPicture);
+  placeholder->setObjectName("iAuto");
+  placeholder->setProperty("AutoSize", true);
+  placeholder->setProperty("Center", true);
+  placeholder->setProperty("Proportional", true);
+  placeholder->setProperty("IgnoreMouse", false);
+  placeholder->setProperty("Angle", "AT0");
+  placeholder->setProperty("Zoom", 0);
+  align->addWidget(placeholder);
+
+  TPxThumbImage iAuto(nullptr);
+  QWidget* host = HostInPlaceOf(placeholder, &iAuto);
+  window.show();
+  QApplication::processEvents();
+  EXPECT_EQ(iAuto.Name(), "iAuto");
+  EXPECT_EQ(iAuto.Text(), "");
+  EXPECT_TRUE(iAuto.AutoSize() && iAuto.Center() && iAuto.Proportional());
+  EXPECT_FALSE(iAuto.IgnoreMouse());
+  EXPECT_EQ(iAuto.Angle(), AT0);
+
+  TBitmap car;
+  car.SetPixelFormat(pf24bit);
+  car.SetWidth(1000);
+  car.SetHeight(500);
+  car.Canvas()->Brush()->SetColor(clRed);
+  car.Canvas()->FillRect(TRect{0, 0, 1000, 500});
+  iAuto.Picture()->SetGraphic(&car);
+  ASSERT_EQ(iAuto.Width(), host->width()) << "the layout keeps the control filling the box";
+  TRect dest = iAuto.DestRect();
+  const int w = dest.right - dest.left, h = dest.bottom - dest.top;
+  EXPECT_TRUE(w == host->width() || h == host->height()) << "shrunk until one side fits exactly";
+  EXPECT_LE(w, host->width());
+  EXPECT_LE(h, host->height());
+  EXPECT_NEAR(w, 2 * h, 1) << "keeping the aspect ratio";
+  EXPECT_EQ(dest.left, (host->width() - w) / 2);
+  EXPECT_EQ(dest.top, (host->height() - h) / 2);
+  QImage shot = host->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(host->width() / 2, host->height() / 2), QColor(255, 0, 0));
+
+  iAuto.SetPicture(nullptr);  // the catalogue clears the picture by assigning none
+  EXPECT_EQ(iAuto.Picture()->Graphic(), nullptr);
+  EXPECT_EQ(iAuto.Width(), host->width());
 }

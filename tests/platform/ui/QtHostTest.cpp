@@ -331,3 +331,49 @@ TEST(QtHost, ControlOrWidgetMayGoFirst) {
   for (QWidget* child : other.findChildren<QWidget*>()) hosts += dynamic_cast<TControlWidget*>(child) ? 1 : 0;
   EXPECT_EQ(hosts, 0);
 }
+
+TEST(QtHost, ControlTakesThePlaceOfALayoutPlaceholder) {
+  QWidget window;
+  window.resize(300, 200);
+  auto* box = new QGroupBox("Picture", &window);
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(2, 2, 2, 2);
+  auto* placeholder = new QWidget(box);
+  placeholder->setObjectName("Image1");
+  placeholder->setProperty("AutoSize", true);
+  placeholder->setProperty("Center", true);
+  placeholder->setProperty("Align", "alNone");
+  placeholder->setProperty("FontHeight", -11);  // not the control's: left to others
+  layout->addWidget(placeholder);
+  auto* outer = new QVBoxLayout(&window);
+  outer->addWidget(box);
+
+  TImage image(nullptr);
+  QWidget* host = HostInPlaceOf(placeholder, &image);
+  ASSERT_NE(host, nullptr);
+  EXPECT_TRUE(image.AutoSize());
+  EXPECT_TRUE(image.Center());
+  EXPECT_EQ(image.Name(), "Image1");
+  EXPECT_EQ(host->objectName(), "Image1");
+  EXPECT_EQ(layout->indexOf(host), 0);
+  EXPECT_EQ(box->findChildren<QWidget*>().size(), 1) << "the placeholder is gone";
+
+  window.show();
+  QApplication::processEvents();
+  QRect placed = host->geometry();
+  EXPECT_GT(placed.width(), 200);
+  EXPECT_EQ(image.Width(), placed.width()) << "the model follows the layout";
+
+  auto small = std::make_unique<TBitmap>();
+  small->SetWidth(10);
+  small->SetHeight(10);
+  image.Picture()->SetGraphic(small.get());
+  EXPECT_EQ(host->geometry(), placed) << "AutoSize gives way to the layout";
+  EXPECT_EQ(image.Width(), placed.width());
+
+  auto* bad = new QWidget(box);
+  bad->setProperty("Center", "maybe");
+  layout->addWidget(bad);
+  TImage other(nullptr);
+  EXPECT_THROW(HostInPlaceOf(bad, &other), EPropertyError);
+}
