@@ -1,0 +1,109 @@
+#include "platform/ui/Menus.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QWidget>
+
+#include "platform/rtl/SysUtils.h"
+#include "WidgetTestSupport.h"
+
+namespace {
+
+void RightClick(QWidget* W) {
+  QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(5, 5), W->mapToGlobal(QPoint(5, 5)));
+  QGuiApplication::sendEvent(W, &e);
+}
+
+TEST(PopupMenu, ItemsCaptionsAndSeparators) {
+  TPopupMenu menu(nullptr);
+  TMenuItem* all = menu.Add("Избери всичко");
+  TMenuItem* line = menu.Add("-");
+  TMenuItem* copy = menu.Add("Копирай");
+  copy->SetName("mpCopy");
+  ASSERT_EQ(menu.Count(), 3);
+  EXPECT_EQ(menu.Items(2), copy);
+  EXPECT_EQ(copy->Name(), "mpCopy");
+  EXPECT_EQ(copy->Menu(), &menu);
+  EXPECT_THROW(menu.Items(3), EListError);
+  EXPECT_EQ(menu.Menu()->actions().size(), 3);
+  EXPECT_EQ(all->Action()->text(), QString::fromUtf8("Избери всичко"));
+  EXPECT_TRUE(line->IsLine());
+  EXPECT_TRUE(line->Action()->isSeparator());
+  EXPECT_FALSE(copy->Action()->isSeparator());
+  copy->SetEnabled(false);
+  EXPECT_FALSE(copy->Enabled());
+  EXPECT_FALSE(copy->Action()->isEnabled());
+}
+
+TEST(PopupMenu, ChoosingAnEnabledItemRaisesOnClick) {
+  TPopupMenu menu(nullptr);
+  std::vector<TObject*> senders;
+  TMenuItem* item = menu.Add("Копирай", [&](TObject* Sender) { senders.push_back(Sender); });
+  item->Action()->trigger();
+  ASSERT_EQ(senders.size(), 1u);
+  EXPECT_EQ(senders[0], item);
+  item->SetEnabled(false);
+  item->Action()->trigger();
+  item->Click();
+  EXPECT_EQ(senders.size(), 1u);
+  // An exception from the handler goes to the application, not through Qt.
+  item->SetEnabled(true);
+  item->OnClick = [](TObject*) { throw EAbort("stop"); };
+  item->Action()->trigger();
+}
+
+TEST(PopupMenu, RightClickRaisesOnPopupThenShows) {
+  QWidget w;
+  w.resize(100, 100);
+  w.show();
+  auto menu = std::make_unique<TPopupMenu>(nullptr);
+  TMenuItem* copy = menu->Add("Копирай");
+  int popups = 0;
+  bool shownDuringOnPopup = true;
+  menu->OnPopup = [&](TObject* Sender) {
+    EXPECT_EQ(Sender, menu.get());
+    ++popups;
+    shownDuringOnPopup = menu->Menu()->isVisible();
+    copy->SetEnabled(false);
+  };
+  SetPopupMenu(&w, menu.get());
+  RightClick(&w);
+  EXPECT_EQ(popups, 1);
+  EXPECT_FALSE(shownDuringOnPopup);
+  EXPECT_TRUE(menu->Menu()->isVisible());
+  EXPECT_FALSE(copy->Action()->isEnabled());
+  EXPECT_EQ(menu->PopupComponent(), &w);
+  menu->Menu()->hide();
+
+  // Attaching again replaces; detaching ends it.
+  SetPopupMenu(&w, menu.get());
+  RightClick(&w);
+  EXPECT_EQ(popups, 2);
+  menu->Menu()->hide();
+  SetPopupMenu(&w, nullptr);
+  RightClick(&w);
+  EXPECT_EQ(popups, 2);
+
+  // A menu that goes first leaves the widget without one.
+  SetPopupMenu(&w, menu.get());
+  menu.reset();
+  RightClick(&w);
+}
+
+TEST(PopupMenu, PopupAtAPositionWithoutAWidget) {
+  TPopupMenu menu(nullptr);
+  menu.Add("Избери всичко");
+  int popups = 0;
+  menu.OnPopup = [&](TObject*) { ++popups; };
+  menu.Popup(20, 30);
+  EXPECT_EQ(popups, 1);
+  EXPECT_TRUE(menu.Menu()->isVisible());
+  EXPECT_EQ(menu.PopupComponent(), nullptr);
+  menu.Menu()->hide();
+}
+
+}  // namespace
