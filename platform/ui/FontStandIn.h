@@ -1,10 +1,12 @@
 #pragma once
-// Temporary: the font object of the controls until platform/graphics provides TFont.
-// Holds the font's description; setters raise OnChange only when a value changes.
+// The font of the controls (TFont): a description only (name, size, colour, style, character
+// set); no text is drawn with it. Setters raise OnChange only when a value changes. Kept here
+// until platform/graphics has a TFont; this header then includes that one instead.
 #include <cstdint>
 #include <string>
 
 #include "platform/graphics/Graphics.h"
+#include "platform/rtl/Kernel.h"
 
 enum TFontStyle : std::uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 using TFontStyles = std::uint8_t;
@@ -18,8 +20,9 @@ class TFont : public TGraphicsObject {
   void SetName(const std::string& Value) { if (Value != FName) { FName = Value; Changed(); } }
   int Size() const { return FSize; }
   void SetSize(int Value) { if (Value != FSize) { FSize = Value; Changed(); } }
-  int Height() const { return -FSize * 96 / 72; }
-  void SetHeight(int Value) { SetSize(-Value * 72 / 96); }
+  // Character height in pixels at 96 pixels an inch, negative (Size is in points).
+  int Height() const { return -MulDiv(FSize, 96, 72); }
+  void SetHeight(int Value) { SetSize(-MulDiv(Value, 72, 96)); }
   TColor Color() const { return FColor; }
   void SetColor(TColor Value) { if (Value != FColor) { FColor = Value; Changed(); } }
   TFontStyles Style() const { return FStyle; }
