@@ -30,6 +30,7 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/ui/Animate.h"
 #include "platform/ui/ComCtrls.h"
+#include "platform/ui/DBCtrls.h"
 #include "platform/ui/ExtCtrls.h"
 #include "platform/ui/Forms.h"
 
@@ -424,6 +425,27 @@ class StartupTest : public QObject {
     QCOMPARE(frmSearch->cbManufacturer->currentText(), QString("KELV"));
     QCOMPARE(frmSearch->medCatNumber->text(), QString("  .  .  "));
     QCOMPARE(frmSearch->medCatNumber->maxLength(), 8);
+
+    // The grids and edits as the layouts bind them.
+    QCOMPARE(frmBrowseN->dbGridResults->DataSource(), DM->dsFillDetails);
+    QCOMPARE(frmSearch->gridResults->DataSource(), DM->dsSearchSerial);
+    QCOMPARE(frmSearch->edEngine->DataSource(), DM->dsSearchSerial);
+    QCOMPARE(Q(frmSearch->edEngine->DataField()), QString("Engines.Def"));
+    const std::vector<TColumn>& browse = frmBrowseN->dbGridResults->Columns();
+    QCOMPARE(browse.size(), std::size_t{10});
+    QCOMPARE(Q(browse[0].FieldName), QString("EngineDefs.Def"));
+    QCOMPARE(Q(browse[0].Title), QString("Двигател"));
+    QCOMPARE(browse[0].Width, 84);
+    QCOMPARE(frmBrowseN->dbGridResults->model()->headerData(6, Qt::Horizontal).toString(), QString("KW"));
+    QCOMPARE(Q(browse[9].FieldName), QString("Others"));
+    QCOMPARE(browse[9].Width, 64);
+    const std::vector<TColumn>& search = frmSearch->gridResults->Columns();
+    QCOMPARE(search.size(), std::size_t{12});
+    QCOMPARE(Q(search[4].Title), QString("     "));
+    QCOMPARE(search[11].Width, 30);
+    QVERIFY(frmBrowseN->dbGridResults->Options() & dgRowSelect);
+    QVERIFY(!(frmBrowseN->dbGridResults->Options() & dgEditing));
+    QVERIFY(frmSearch->gridResults->ReadOnly());
   }
 
   void storedPictures();
