@@ -126,7 +126,9 @@ void TADOConnection::SetConnected(bool Value) {
     const std::string source = Lookup(pairs, "Data Source");
     const std::string path = source.empty() ? std::string() : FindFileNoCase(source);
     if (path.empty()) throw Exception("Could not find file '" + source + "'.");
-    FDb = kelvdb::ImportJetFile(path);
+    kelvdb::ImportOptions options;
+    options.TimeoutSeconds = FConnectionTimeout;
+    FDb = kelvdb::ImportJetFile(path, options);
   } else {
     for (TADOQuery* q : std::vector<TADOQuery*>(FDataSets)) {
       q->Close();
@@ -236,10 +238,13 @@ void TADOConnection::AdviseIndexes(const std::string& Sql, const kelvdb::Transla
                std::any_of(info->Columns.begin(), info->Columns.end(), [&](const std::string& x) { return AnsiSameText(x, c); });
       };
       std::vector<std::string> constants;
-      for (const auto& [qualifier, column] : Translated.ConstantEqualities)
+      for (const auto& equality : Translated.ConstantEqualities) {
+        const std::string& qualifier = equality.first;
+        const std::string& column = equality.second;
         if ((qualifier.empty() || AnsiSameText(qualifier, table)) && hasColumn(column) &&
             std::none_of(constants.begin(), constants.end(), [&](const std::string& x) { return AnsiSameText(x, column); }))
           constants.push_back(column);
+      }
       if (!constants.empty()) wanted.emplace_back(table, constants);
       // A whole inner table read for every row of the loops outside it: index its join column.
       if (scan && inner && detail.find(" USING ") == std::string::npos)

@@ -52,6 +52,11 @@ class TADOConnection : public TComponent {
   void Open() { SetConnected(true); }
   void Close() { SetConnected(false); }
 
+  // Longest time (seconds) that reading the file may take before connecting fails; 0 (the
+  // default) allows 5 s plus 1 s per 8 MiB of file.
+  int ConnectionTimeout() const { return FConnectionTimeout; }
+  void SetConnectionTimeout(int Value) { FConnectionTimeout = Value < 0 ? 0 : Value; }
+
   // Stored; the file is never locked and never written, so every mode behaves as share-deny-none.
   bool LoginPrompt() const { return FLoginPrompt; }
   void SetLoginPrompt(bool Value) { FLoginPrompt = Value; }
@@ -84,6 +89,7 @@ class TADOConnection : public TComponent {
   std::string FConnectionString;
   bool FLoginPrompt{true};
   TConnectMode FMode{cmUnknown};
+  int FConnectionTimeout{0};
   sqlite3* FDb{nullptr};
   std::vector<TADOQuery*> FDataSets;
   std::vector<std::string> FIndexed;   // "table\ncolumn" known to lead an index

@@ -313,6 +313,11 @@ void TDataSet::Execute(const std::string& FilterText, bool IsFiltered) {
       columns.push_back(col);
     }
     for (std::size_t i = 0; i < columns.size(); ++i) FFields.FList[i]->FColumn = columns[i];
+  } else if (Active() && FFields.FList.size() == rows->Visible &&
+             std::equal(FFields.FList.begin(), FFields.FList.end(), rows->Columns.begin(),
+                        [](const std::unique_ptr<TField>& f, const kelvdb::ColumnInfo& c) { return f->FieldName() == c.Name; })) {
+    // Filtering an open dataset keeps its fields (controls may hold them).
+    for (std::size_t i = 0; i < rows->Visible; ++i) FFields.FList[i]->FColumn = static_cast<int>(i);
   } else {
     FFields.FList.clear();
     for (std::size_t i = 0; i < rows->Visible; ++i) {

@@ -289,7 +289,7 @@ sqlite3* ImportJetFile(const std::string& NativePath, const ImportOptions& Optio
     if (r == -1) {
       child.Stop();
       char secs[32];
-      std::snprintf(secs, sizeof secs, "%.0f", timeout);
+      std::snprintf(secs, sizeof secs, "%g", timeout);
       return Exception(prefix + "reading it took longer than " + secs + " seconds; the file may be damaged.");
     }
     const int status = child.Collect();

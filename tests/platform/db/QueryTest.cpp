@@ -173,9 +173,12 @@ TEST_F(EdgeCatalogue, FiltersNarrowReapplyAndLift) {
   q->SetFilter("Name='FIESTA'");  // not filtered yet: nothing happens
   EXPECT_EQ(q->RecordCount(), 8);
   EXPECT_EQ(scrolls, 0);
+  TField* name = q->FieldByName("Name");
   q->SetFiltered(true);
   EXPECT_EQ(q->RecordCount(), 1);
   EXPECT_EQ(q->FieldByName("ID")->AsString(), "2");
+  EXPECT_EQ(q->FieldByName("Name"), name);  // filtering keeps the fields
+  EXPECT_EQ(name->AsString(), "fiesta");
   EXPECT_EQ(scrolls, 1);
   q->SetFilter("Name='нива'");
   EXPECT_EQ(Column(*q, "ID"), (Strings{"7"}));
