@@ -1,6 +1,7 @@
 #include "platform/ui/Mask.h"
 
 #include <QClipboard>
+#include <QDynamicPropertyChangeEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -162,6 +163,7 @@ void TMaskEdit::UnfillRange(QString& Edit, int From, int To) const {
 
 void TMaskEdit::SetEditMask(const std::string& Value) {
   if (Value == FEditMask) return;
+  if (!Masked()) FMaxLength = MaxLength();  // it may have been set as Qt's maxLength
   const QString typed = TypedChars();
   FEditMask = Value;
   ParseMask(Value);
@@ -179,6 +181,12 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
     QLineEdit::setText(typed);
   }
   --FUpdating;
+}
+
+int TMaskEdit::MaxLength() const {
+  if (Masked()) return FMaxLength;
+  const int limit = QLineEdit::maxLength();
+  return limit >= kNoLimit ? 0 : limit;
 }
 
 void TMaskEdit::SetMaxLength(int Value) {
@@ -348,6 +356,13 @@ void TMaskEdit::MaskedKey(QKeyEvent* Event) {
   }
   Event->ignore();
   QLineEdit::keyPressEvent(Event);
+}
+
+bool TMaskEdit::event(QEvent* Event) {
+  if (Event->type() == QEvent::DynamicPropertyChange &&
+      static_cast<QDynamicPropertyChangeEvent*>(Event)->propertyName() == "EditMask")
+    SetEditMask(property("EditMask").toString().toStdString());
+  return QLineEdit::event(Event);
 }
 
 void TMaskEdit::keyPressEvent(QKeyEvent* Event) {

@@ -51,6 +51,9 @@
 // MaxLength limits the plain text (no mask) in characters; 0 means no limit. Setting it cuts a
 // longer plain text to the limit. With a mask the mask fixes the length and MaxLength is kept
 // for when the mask is removed.
+//
+// Layout (.ui): Qt's maxLength and text set MaxLength and the plain text; the dynamic property
+// EditMask, which follows them, sets the mask (reformatting that text as above).
 #include <QLineEdit>
 #include <functional>
 #include <string>
@@ -70,7 +73,7 @@ class TMaskEdit : public QLineEdit, public TObject {
 
   const std::string& EditMask() const { return FEditMask; }
   void SetEditMask(const std::string& Value);
-  int MaxLength() const { return FMaxLength; }
+  int MaxLength() const;
   void SetMaxLength(int Value);
 
   std::string Text() const;
@@ -81,6 +84,7 @@ class TMaskEdit : public QLineEdit, public TObject {
   TKeyPressEvent OnKeyPress;
 
  protected:
+  bool event(QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   void inputMethodEvent(QInputMethodEvent* Event) override;
 

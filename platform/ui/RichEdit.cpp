@@ -1,6 +1,7 @@
 #include "platform/ui/RichEdit.h"
 
 #include <QClipboard>
+#include <QDynamicPropertyChangeEvent>
 #include <QMenu>
 #include <QGuiApplication>
 #include <QTextBlock>
@@ -288,7 +289,6 @@ void TRichEdit::ApplyScrollBars() {
 }
 
 void TRichEdit::SetWordWrap(bool Value) {
-  FWordWrap = Value;
   setLineWrapMode(Value ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
 }
 
@@ -299,6 +299,20 @@ void TRichEdit::SetReadOnly(bool Value) {
 }
 
 void TRichEdit::Invalidate() { viewport()->update(); }
+
+bool TRichEdit::event(QEvent* Event) {
+  if (Event->type() == QEvent::DynamicPropertyChange) {
+    const QByteArray name = static_cast<QDynamicPropertyChangeEvent*>(Event)->propertyName();
+    if (name == "HideScrollBars") SetHideScrollBars(property(name).toBool());
+    if (name == "ScrollBars") {
+      const QString v = property(name).toString();
+      const char* names[] = {"ssNone", "ssHorizontal", "ssVertical", "ssBoth"};
+      for (int i = 0; i < 4; ++i)
+        if (v == QLatin1String(names[i])) SetScrollBars(static_cast<TScrollStyle>(i));
+    }
+  }
+  return QTextEdit::event(Event);
+}
 
 void TRichEdit::SetPopupMenu(TPopupMenu* Value) {
   FPopupMenu = Value;

@@ -11,6 +11,9 @@
 // applies to the selected characters; paragraph numbering (Paragraph) applies to every line that
 // has a selected character (its line break counts as part of it), or to the caret's line when
 // nothing is selected. Reading either gives the value at the start of the selection.
+//
+// Layout (.ui): Qt's own properties, plus the dynamic properties ScrollBars ("ssNone",
+// "ssHorizontal", "ssVertical", "ssBoth") and HideScrollBars (Boolean).
 #include <QPointer>
 #include <QTextEdit>
 #include <cstdint>
@@ -79,7 +82,7 @@ class TRichEdit : public QTextEdit, public TObject {
   void SetScrollBars(TScrollStyle Value);
   bool HideScrollBars() const { return FHideScrollBars; }
   void SetHideScrollBars(bool Value);
-  bool WordWrap() const { return FWordWrap; }
+  bool WordWrap() const { return lineWrapMode() != QTextEdit::NoWrap; }
   void SetWordWrap(bool Value);
   bool ReadOnly() const { return isReadOnly(); }
   void SetReadOnly(bool Value);
@@ -98,6 +101,9 @@ class TRichEdit : public QTextEdit, public TObject {
   int ToDocPos(int Pos) const;
   int FromDocPos(int DocPos) const;
 
+ protected:
+  bool event(QEvent* Event) override;
+
  private:
   void ApplyScrollBars();
 
@@ -106,7 +112,6 @@ class TRichEdit : public QTextEdit, public TObject {
   TParaAttributes FParagraph{this};
   TScrollStyle FScrollBars{ssNone};
   bool FHideScrollBars{true};
-  bool FWordWrap{true};
   bool FPlainText{false};
   TPopupMenu* FPopupMenu{nullptr};
   QPointer<QObject> FPopupGuard;  // the menu's Qt menu: null once the menu is gone

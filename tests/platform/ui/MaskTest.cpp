@@ -253,6 +253,19 @@ TEST(MaskEdit, MaxLengthLimitsPlainText) {
   EXPECT_EQ(e.Text(), "WALKER 123");
 }
 
+TEST(MaskEdit, LayoutSetsLengthTextThenMask) {
+  TMaskEdit e;  // in the order a layout sets them
+  e.setMaxLength(8);
+  e.setText("  .  .  ");
+  e.setProperty("EditMask", "aa\\.aa\\.aa;1;_");
+  EXPECT_EQ(e.EditMask(), kKelv);
+  EXPECT_EQ(e.EditText(), "__.__.__");
+  EXPECT_EQ(e.Text(), "  .  .  ");
+  EXPECT_EQ(e.MaxLength(), 8);
+  e.SetEditMask("");
+  EXPECT_EQ(e.MaxLength(), 8);
+}
+
 TEST(MaskEdit, KeyPressSeesEnterAndMayChangeTheKey) {
   TMaskEdit e;
   e.SetEditMask(kKelv);

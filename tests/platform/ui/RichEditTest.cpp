@@ -220,6 +220,15 @@ TEST(RichEdit, ScrollBarsWrapReadOnlyAndEnabled) {
 
   re.SetWordWrap(false);
   EXPECT_EQ(re.lineWrapMode(), QTextEdit::NoWrap);
+  EXPECT_FALSE(re.WordWrap());
+
+  // As a layout sets them.
+  re.setProperty("HideScrollBars", false);
+  re.setProperty("ScrollBars", "ssVertical");
+  EXPECT_EQ(re.ScrollBars(), ssVertical);
+  EXPECT_EQ(re.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  re.setLineWrapMode(QTextEdit::WidgetWidth);
+  EXPECT_TRUE(re.WordWrap());
   re.SetReadOnly(true);
   EXPECT_TRUE(re.ReadOnly());
   EXPECT_TRUE(re.textInteractionFlags() & Qt::TextSelectableByKeyboard);
