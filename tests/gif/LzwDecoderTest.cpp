@@ -209,6 +209,20 @@ TEST(LzwDecoder, DamagedTables) {
   EXPECT_EQ(D.Pixels, (Bytes{3, 3}));
 }
 
+TEST(LzwDecoder, PrefixCycleEndsTheFrame) {
+  // Codes beyond the next one make entries 11 and 12 name each other as prefixes; the walk of
+  // code 11 is cut at the output stack's size and the frame ends there, the rest keeping the
+  // fill value, the stream standing after the terminator.
+  const Bytes Codes = PackCodes({{8, 4}, {0, 4}, {12, 4}, {11, 4}, {0, 4}, {11, 4}, {3, 4}, {9, 4}});
+  Bytes Data = ImageData(3, Codes);
+  Data.push_back(0x3B);
+  const Decoded D = Decode(Data, 40, 1, false, 6);
+  EXPECT_EQ(D.Error, "");
+  EXPECT_EQ(D.Position, static_cast<std::int64_t>(Data.size()) - 1);
+  EXPECT_EQ(D.Pixels.back(), 6);
+  ExpectSameAsReference(Data, 40, 1, false, 6, "cycle");
+}
+
 TEST(LzwDecoder, CircularEntryRaises) {
   // Codes beyond the next one make entries point forward; a prefix chain can then lead back
   // to itself.
