@@ -1,6 +1,5 @@
 #include "app/LayoutPicture.h"
 
-#include <QEvent>
 #include <QFile>
 #include <QWidget>
 
@@ -8,26 +7,6 @@
 #include "platform/rtl/Classes.h"
 #include "platform/ui/ExtCtrls.h"
 #include "platform/ui/QtHost.h"
-
-namespace {
-
-// Keeps the image the size of its placeholder.
-class TFollowSize : public QObject {
- public:
-  TFollowSize(QWidget* Placeholder, TImage* Image) : QObject(Placeholder), FImage(Image) {}
-  bool eventFilter(QObject* Watched, QEvent* Event) override {
-    if (Event->type() == QEvent::Resize) {
-      auto* w = static_cast<QWidget*>(Watched);
-      FImage->SetBounds(0, 0, w->width(), w->height());
-    }
-    return false;
-  }
-
- private:
-  TImage* FImage;
-};
-
-}  // namespace
 
 bool LoadLayoutPicture(TPicture* Picture, const QString& Resource) {
   QFile file(Resource);
@@ -47,11 +26,8 @@ bool LoadLayoutPicture(TPicture* Picture, const QString& Resource) {
 
 TImage* CreateLayoutImage(QWidget* Placeholder, TComponent* Owner) {
   auto* image = new TImage(Owner);
-  image->SetName(Placeholder->objectName().toStdString());
-  image->SetBounds(0, 0, Placeholder->width(), Placeholder->height());
-  HostControl(image, Placeholder);
-  Placeholder->installEventFilter(new TFollowSize(Placeholder, image));
-  const QString resource = Placeholder->property("Picture").toString();
+  const QString resource = Placeholder->property("PictureResource").toString();
+  HostInPlaceOf(Placeholder, image);
   if (!resource.isEmpty()) LoadLayoutPicture(image->Picture(), resource);
   return image;
 }

@@ -14,7 +14,7 @@ class TPicture;
 // and the result is false.
 bool LoadLayoutPicture(TPicture* Picture, const QString& Resource);
 
-// An image control shown in Placeholder (a widget of a layout, whose object name it takes),
-// owned by Owner, covering the placeholder, holding the picture that the placeholder's
-// "Picture" property names.
+// An image control in place of Placeholder (a widget of a layout, which goes; the control takes
+// its name, place and published properties), owned by Owner, holding the stored picture that
+// the placeholder's "PictureResource" property names.
 TImage* CreateLayoutImage(QWidget* Placeholder, TComponent* Owner);
