@@ -263,7 +263,10 @@ TField* TFields::FieldByName(const std::string& FieldName) const {
 TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner), FFields(this) {}
 
 TDataSet::~TDataSet() {
-  for (TDataSource* ds : std::vector<TDataSource*>(FDataSources)) ds->FDataSet = nullptr;
+  for (TDataSource* ds : std::vector<TDataSource*>(FDataSources)) {
+    ds->FDataSet = nullptr;
+    ds->ActiveChanged();
+  }
 }
 
 std::string TDataSet::Prefix() const { return Name().empty() ? std::string() : Name() + ": "; }

@@ -28,6 +28,9 @@
 #define KELV_DB_SANITIZED 1
 #endif
 #endif
+#ifdef KELV_DB_SANITIZED
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace kelvdb {
 namespace {
@@ -145,6 +148,10 @@ std::string LibraryComplaint(int LogFd) {
   // libmdb reports problems on standard error (and dumps pages on standard output): keep them
   // to judge the file, and out of the program's own output.
   int logFd = ::memfd_create("kelv-mdb-log", MFD_CLOEXEC);
+#ifdef KELV_DB_SANITIZED
+  // Sanitizer reports of the reader stay visible on the program's own standard error.
+  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(::dup(STDERR_FILENO))));
+#endif
   if (logFd >= 0) {
     ::dup2(logFd, STDERR_FILENO);
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -228,6 +235,10 @@ struct Child {
       if (r == Pid) {
         Pid = -1;
         return status;
+      }
+      if (r < 0 && errno == ECHILD) {  // already collected by the system (SIGCHLD ignored)
+        Pid = -1;
+        return 0;
       }
       if (r < 0 && errno != EINTR) break;
       ::usleep(5000);
