@@ -233,10 +233,12 @@ void TForm::ApplyWindowFlags() {
   if (FFormStyle == fsStayOnTop) flags |= Qt::WindowStaysOnTopHint;
   const bool shown = isVisible();
   setWindowFlags(flags);
-  if (FBorderStyle == bsSingle || FBorderStyle == bsDialog || FBorderStyle == bsToolWindow)
+  if (FBorderStyle == bsSingle || FBorderStyle == bsDialog || FBorderStyle == bsToolWindow) {
     setFixedSize(size());
-  else
-    setMinimumSize(0, 0), setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  } else {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
   if (shown) show();
 }
 
