@@ -290,8 +290,14 @@ sqlite3* ImportJetFile(const std::string& NativePath, const ImportOptions& Optio
   child.Pid = ::fork();
   if (child.Pid < 0) throw Exception(prefix + "the reader process cannot start (" + std::strerror(errno) + ").");
   if (child.Pid == 0) {
-    ::close(readEnd.Get());
-    RunChild(writeEnd.Get(), NativePath, fileSize, maxBytes, timeout);
+    // Nothing may leave the child but its answer: an exception must not unwind into the
+    // program's own code running on in this copy of the process.
+    try {
+      ::close(readEnd.Get());
+      RunChild(writeEnd.Get(), NativePath, fileSize, maxBytes, timeout);
+    } catch (...) {
+    }
+    ::_exit(3);
   }
   writeEnd.Reset();
 
