@@ -166,10 +166,10 @@ class TLZWEncoder : public TGIFEncoder {
     }
   }
   void ResetTable();
-  // The step of a string that the hint does not name: looks it up, or emits the prefix and
-  // adds the string. Returns the new prefix.
-  // I is the string's home slot.
+  // A step that the fast paths leave: looks the string up from its home slot I on, or emits
+  // the prefix and adds the string (clearing the table when it is full). Returns the new prefix.
   [[gnu::noinline]] int Miss(int Prefix, int Pixel, std::uint32_t I);
+  // Compresses P..End-1 with the current prefix (see the source for the two strategies).
   template <bool Hints, bool Check>
   void RunSpan(const std::uint8_t* P, const std::uint8_t* End, int& Prefix);
 
