@@ -28,7 +28,11 @@ namespace kelvdb {
 namespace {
 
 constexpr std::size_t kPageSize = 4096;
-constexpr std::size_t kBindSize = 256 * 1024;       // longest value taken from one column (memo)
+// libmdb cuts a long value (memo) at its bind size less one byte; the size follows the file, so
+// that no value the file can hold is cut (UCS-2 gives at most 3 UTF-8 bytes per 2 bytes).
+std::size_t BindSizeFor(std::size_t FileSize) {
+  return std::clamp<std::size_t>(FileSize / 2 * 3 + 16, 256 * 1024, std::size_t{1} << 30);
+}
 constexpr std::uint64_t kMaxFileSize = 2ull << 30;  // Jet 4.0's own limit
 constexpr unsigned kBatch = 32;                      // rows per INSERT
 
@@ -254,7 +258,7 @@ std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, 
                                    : mdb_col_to_string(mdb, mdb->pg_buf, F.start, P.JetType, siz));
       if (!text) return "a value cannot be read";
       const std::size_t n = std::strlen(text.get());
-      if (n > kBindSize) return "a value is too long";
+      if (n + 1 >= mdb->bind_size) return "a long value is cut short";
       if (P.K == Kind::Real) {
         V.Type = Value::Real, V.D = std::strtod(text.get(), nullptr);
       } else {
@@ -418,6 +422,8 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
         for (unsigned i = 0; i < ncols; ++i) {
           if ((plan[i].JetType == MDB_MEMO) != (pass == 1)) continue;
           Value& v = values[pending * ncols + i];
+          if (pass == 1 && mdb->cur_pg != page && mdb_read_pg(mdb, page) != static_cast<ssize_t>(kPageSize))
+            return "table \"" + tname + "\": page " + std::to_string(page) + " cannot be read";
           if (fieldOf[i] < 0) {
             v.Type = plan[i].JetType == MDB_BOOL ? Value::Int : Value::Null;
             v.I = 0;
@@ -493,7 +499,7 @@ std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db) {
   std::unique_ptr<MdbHandle, MdbHandleCloser> mdb(mdb_open_buffer(Data, Size, MDB_NOFLAGS));
   if (!mdb) return "it is not a Jet database file";
   if (mdb->f->jet_version != MDB_VER_JET4) return "it is not a Jet 4.0 database";
-  mdb_set_bind_size(mdb.get(), kBindSize);
+  mdb_set_bind_size(mdb.get(), BindSizeFor(Size));
   if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog) return "the system catalogue cannot be read";
 
   // The catalogue lists itself; without that entry its pages could not be read.

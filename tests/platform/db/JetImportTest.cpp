@@ -15,6 +15,7 @@
 #include "platform/db/JetImport.h"
 #include "support/TestSupport.h"
 #include "tests/platform/db/DbTestSupport.h"
+#include "tools/jet4/Jet4Writer.h"
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -171,6 +172,40 @@ TEST(JetImport, ColumnTypesAreKept) {
   q.Next();
   EXPECT_EQ(q.FieldByName("I")->AsString(), "False");
   EXPECT_FALSE(q.FieldByName("I")->IsNull());
+}
+
+TEST(JetImport, SeveralLongValuesInOneRow) {
+  TempDir dir;
+  std::string a, b;
+  for (int i = 0; i < 900; ++i) a += "Ауспух " + std::to_string(i) + "; ";
+  for (int i = 0; i < 700; ++i) b += "exhaust " + std::to_string(i) + " ";
+  jet4::TDatabase db;
+  db.Tables.push_back({"Notes",
+                       {{"ID", jet4::TColumnType::AutoNumber},
+                        {"First", jet4::TColumnType::Memo},
+                        {"Name", jet4::TColumnType::Text, 20},
+                        {"Second", jet4::TColumnType::Memo}},
+                       {{std::int64_t{1}, a, std::string("между"), b}, {std::int64_t{2}, b, std::monostate{}, a}}});
+  std::string huge;  // longer than libmdb's default limit for one value
+  while (huge.size() < 400000) huge += "0123456789";
+  db.Tables.back().Rows.push_back({std::int64_t{3}, huge, std::string(), std::string()});
+  jet4::SaveDatabase(db, (dir / "notes.mdb").string());
+  TADOConnection conn(nullptr);
+  conn.SetConnectionString(ConnectionString(dir / "notes.mdb"));
+  TADOQuery q(nullptr);
+  q.SetConnection(&conn);
+  q.SQL()->SetText("SELECT * FROM Notes ORDER BY ID");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("First")->AsString(), a);
+  EXPECT_EQ(q.FieldByName("Name")->AsString(), "между");
+  EXPECT_EQ(q.FieldByName("Second")->AsString(), b);
+  q.Next();
+  EXPECT_EQ(q.FieldByName("First")->AsString(), b);
+  EXPECT_TRUE(q.FieldByName("Name")->IsNull());
+  EXPECT_EQ(q.FieldByName("Second")->AsString(), a);
+  q.Next();
+  EXPECT_EQ(q.FieldByName("First")->AsString().size(), huge.size());
+  EXPECT_EQ(q.FieldByName("First")->AsString(), huge);
 }
 
 TEST(JetImport, FileIsFoundWithWindowsSeparatorsAndAnyCase) {
