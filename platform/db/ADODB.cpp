@@ -24,7 +24,7 @@ std::string TrimBlanks(const std::string& S) {
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& S) {
   std::vector<std::pair<std::string, std::string>> out;
   std::size_t i = 0;
-  auto bad = [] { return Exception("Format of the initialization string does not conform to the OLE DB specification."); };
+  auto bad = [&] { return Exception("The connection string \"" + S + "\" is not valid: expected Name=Value pairs separated by ';'."); };
   while (i < S.size()) {
     const std::size_t eq = S.find('=', i), semi = S.find(';', i);
     if (semi != std::string::npos && (eq == std::string::npos || semi < eq)) {
@@ -121,8 +121,8 @@ void TADOConnection::SetConnected(bool Value) {
   if (Value == Connected()) return;
   if (Value) {
     const auto pairs = ParseConnectionString(FConnectionString);
-    if (!AnsiSameText(Lookup(pairs, "Provider"), kJetProvider))
-      throw Exception("Provider cannot be found. It may not be properly installed.");
+    if (const std::string provider = Lookup(pairs, "Provider"); !AnsiSameText(provider, kJetProvider))
+      throw Exception("Provider '" + provider + "' is not available; only " + kJetProvider + " is.");
     const std::string source = Lookup(pairs, "Data Source");
     const std::string path = source.empty() ? std::string() : FindFileNoCase(source);
     if (path.empty()) throw Exception("Could not find file '" + source + "'.");

@@ -1,7 +1,7 @@
 #pragma once
 // The connection to the catalogue database and its queries.
 //
-// TADOConnection opens a Jet 4.0 file named by an OLE DB style connection string and loads it
+// TADOConnection opens a Jet 4.0 file named by its connection string and loads it
 // into an in-memory SQLite database (platform/db/JetImport.h); the file itself is only read.
 // TADOQuery runs Jet SQL on it: ":Name" parameters, nested INNER JOINs, DISTINCTROW, a final
 // ";", text compared and ordered without regard to case (Cyrillic included).
