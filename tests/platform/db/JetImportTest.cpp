@@ -376,6 +376,18 @@ TEST(JetImportErrors, TheTimeLimitStopsTheReader) {
   EXPECT_EQ(OpenError(big), "");  // and the next reader starts afresh
 }
 
+TEST(JetImportErrors, TheSizeLimitStopsTheReader) {
+  SKIP_WITHOUT_TESTDATA();
+  kelvdb::ImportOptions o;
+  o.MaxDatabaseBytes = 8192;
+  try {
+    sqlite3_close(kelvdb::ImportJetFile((testsupport::TestDataDir() / "jet4" / "testV2000.mdb").string(), o));
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_TRUE(Contains(e.Message(), "holds more data than allowed")) << e.Message();
+  }
+}
+
 TEST(JetImportErrors, AFileThatMakesTheReaderLoopEndsInAnError) {
   SKIP_WITHOUT_TESTDATA();
   TempDir dir;
