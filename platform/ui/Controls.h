@@ -16,7 +16,6 @@
 
 #include "platform/graphics/Graphics.h"
 #include "platform/rtl/Classes.h"
-#include "platform/ui/FontStandIn.h"
 #include "platform/ui/Messages.h"
 
 class QWidget;
