@@ -72,6 +72,13 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
+// A checked class typecast that failed.
+class EInvalidCast : public Exception {
+ public:
+  EInvalidCast() : Exception("Invalid class typecast") {}
+  using Exception::Exception;
+};
+
 class EListError : public Exception {
  public:
   using Exception::Exception;
