@@ -1,16 +1,20 @@
 #include "app/uBrowseN.h"
 
-#include <QAction>
 #include <QComboBox>
-#include <QMenu>
+#include <QLabel>
 
+#include "app/DetailsView.h"
 #include "app/uDataMod.h"
 #include "app/uSearch.h"
 #include "app/uSplash.h"
+#include "picture/PxThumbImage.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/ui/ComCtrls.h"
 #include "platform/ui/DBCtrls.h"
 #include "platform/ui/Dialogs.h"
+#include "platform/ui/Menus.h"
+#include "platform/ui/QtHost.h"
+#include "platform/ui/RichEdit.h"
 #include "ui_uBrowseN.h"
 
 TfrmBrowseN* frmBrowseN = nullptr;
@@ -31,18 +35,22 @@ TfrmBrowseN::TfrmBrowseN(TComponent* AOwner) : TForm(AOwner), ui(std::make_uniqu
   GroupBox2 = ui->GroupBox2;
   dbGridResults = ui->dbGridResults;
   grpPicture = ui->grpPicture;
-  iAuto = ui->iAuto;
+  iAuto = new px::TPxThumbImage(this);
+  HostInPlaceOf(ui->iAuto, iAuto);
   GroupBox3 = ui->GroupBox3;
   reSpec = ui->reSpec;
   btnHelp = ui->btnHelp;
   btnPrint = ui->btnPrint;
-  N1 = ui->N1;
-  N3 = ui->N3;
-  mpCopy = ui->mpCopy;
-  N3->setSeparator(true);
-  SpecPopup = new QMenu(this);
-  SpecPopup->setObjectName(QStringLiteral("SpecPopup"));
-  SpecPopup->addActions({N1, N3, mpCopy});
+  SpecPopup = new TPopupMenu(this);
+  SpecPopup->SetName("SpecPopup");
+  N1 = SpecPopup->Add("Избери всичко", [this](TObject* Sender) { N1Click(Sender); });
+  N1->SetName("N1");
+  N3 = SpecPopup->Add("-");
+  N3->SetName("N3");
+  mpCopy = SpecPopup->Add("Копирай", [this](TObject* Sender) { mpCopyClick(Sender); });
+  mpCopy->SetName("mpCopy");
+  SpecPopup->OnPopup = [this](TObject* Sender) { SpecPopupPopup(Sender); };
+  reSpec->SetPopupMenu(SpecPopup);
   // The buttons lie on the form, over the left panel.
   btnHelp->raise();
   btnPrint->raise();
@@ -58,6 +66,10 @@ TfrmBrowseN::TfrmBrowseN(TComponent* AOwner) : TForm(AOwner), ui(std::make_uniqu
   connect(btnGoToSearch, &QPushButton::clicked, this,
           [this] { Application->Guard([&] { btnGoToSearchClick(this); }); });
   connect(btnHelp, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnHelpClick(this); }); });
+  connect(btnPrint, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnPrintClick(this); }); });
+  treeMenu->OnChange = [this](TObject* Sender, TTreeNode* Node) { treeMenuChange(Sender, Node); };
+  // The user's choice only: choosing the first item from code does not filter.
+  connect(cbFuel, &QComboBox::activated, this, [this] { Application->Guard([&] { cbFuelChange(this); }); });
   FormLoaded();
 }
 
@@ -82,7 +94,67 @@ void TfrmBrowseN::btnGoToSearchClick(TObject* /*Sender*/) {
 
 void TfrmBrowseN::btnHelpClick(TObject* /*Sender*/) { ShowMessage("Under construction!"); }
 
-void TfrmBrowseN::ShowDetails() {}
+void TfrmBrowseN::treeMenuChange(TObject* /*Sender*/, TTreeNode* Node) {
+  const auto* rec = Node ? static_cast<const AutoRec*>(Node->Data()) : nullptr;
+  if (!rec) return;  // a brand or a model
+  labelBrandModelEngine->setText(QString::fromStdString(rec->Caption));
+  TADOQuery* q = DM->qryFillDetails;
+  q->Close();
+  q->SetFilter("");
+  q->SetFiltered(false);
+  cbFuel->setCurrentIndex(0);
+  q->Parameters().ParamByName("BrandID")->SetValue(rec->BrandID);
+  q->Parameters().ParamByName("ModelID")->SetValue(rec->ModelID);
+  q->Parameters().ParamByName("EngineID")->SetValue(rec->EngineID);
+  q->Open();
+}
+
+void TfrmBrowseN::cbFuelChange(TObject* /*Sender*/) {
+  const std::string fuel = cbFuel->currentText().toStdString();
+  TADOQuery* q = DM->qryFillDetails;
+  if (fuel.find("---") != std::string::npos) {
+    q->SetFiltered(false);
+  } else {
+    q->SetFiltered(false);
+    q->SetFilter("Fuels.Def=" + QuotedStr(fuel));
+    q->SetFiltered(true);
+  }
+}
+
+void TfrmBrowseN::btnPrintClick(TObject* /*Sender*/) {
+  PrintVersion(iAuto, DM->qryFillDetails->FieldByName("Auto.ID")->AsString());
+}
+
+void TfrmBrowseN::SpecPopupPopup(TObject* /*Sender*/) { mpCopy->SetEnabled(reSpec->SelLength() > 0); }
+
+void TfrmBrowseN::N1Click(TObject* /*Sender*/) { reSpec->SelectAll(); }
+
+void TfrmBrowseN::mpCopyClick(TObject* /*Sender*/) { reSpec->CopyToClipboard(); }
+
+void TfrmBrowseN::ShowDetails() {
+  if (!Visible() || !TreeLoaded) return;
+  const TDetailsControls controls{reSpec, iAuto, btnPrint};
+  TADOQuery* q = DM->qryFillDetails;
+  if (q->IsEmpty()) {
+    ClearDetails(controls);
+    return;
+  }
+  TVersionNames names;
+  {
+    TADOQuery lookup(nullptr);
+    lookup.SetConnection(DM->Conn);
+    lookup.SQL()->Add(
+        "SELECT Brands.Name,Models.Name,Engines.Def FROM Brands,Models,Engines WHERE Brands.ID=" +
+        q->FieldByName("Brand_ID")->AsString() + " AND Models.ID=" + q->FieldByName("Model_ID")->AsString() +
+        " AND Engines.ID=" + q->FieldByName("Engine_ID")->AsString());
+    lookup.Open();
+    names.Brand = lookup.FieldByName("Brands.Name")->AsString();
+    names.Model = lookup.FieldByName("Models.Name")->AsString();
+    names.Engine = lookup.FieldByName("Def")->AsString();
+    lookup.Close();
+  }
+  ShowVersionDetails(q, names, controls, true);
+}
 
 void TfrmBrowseN::LoadTree() {
   DM->Conn->SetConnected(true);

@@ -6,16 +6,20 @@
 
 #include "platform/ui/Forms.h"
 
-class QAction;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QMenu;
 class QPushButton;
-class QTextEdit;
 class TDBGrid;
+class TMenuItem;
+class TPopupMenu;
+class TRichEdit;
+class TTreeNode;
 class TTreeView;
+namespace px {
+class TPxThumbImage;
+}
 namespace Ui {
 class TfrmBrowseN;
 }
@@ -51,15 +55,15 @@ class TfrmBrowseN : public TForm {
   QGroupBox* GroupBox2;
   TDBGrid* dbGridResults;
   QGroupBox* grpPicture;
-  QWidget* iAuto;
+  px::TPxThumbImage* iAuto;
   QGroupBox* GroupBox3;
-  QTextEdit* reSpec;
+  TRichEdit* reSpec;
   QPushButton* btnHelp;
   QPushButton* btnPrint;
-  QMenu* SpecPopup;
-  QAction* N1;
-  QAction* N3;
-  QAction* mpCopy;
+  TPopupMenu* SpecPopup;
+  TMenuItem* N1;
+  TMenuItem* N3;
+  TMenuItem* mpCopy;
 
   // False until LoadTree has finished.
   bool TreeLoaded{false};
@@ -73,8 +77,17 @@ class TfrmBrowseN : public TForm {
 
   void FormCreate(TObject* Sender);
   void FormShow(TObject* Sender);
+  // An engine node: its versions in the grid, the fuel choice and filter reset.
+  void treeMenuChange(TObject* Sender, TTreeNode* Node);
+  // The versions of the chosen fuel only (the first item: all).
+  void cbFuelChange(TObject* Sender);
   void btnGoToSearchClick(TObject* Sender);
   void btnHelpClick(TObject* Sender);
+  // Prints the data sheet of the current version.
+  void btnPrintClick(TObject* Sender);
+  void SpecPopupPopup(TObject* Sender);
+  void N1Click(TObject* Sender);
+  void mpCopyClick(TObject* Sender);
 
  private:
   std::unique_ptr<Ui::TfrmBrowseN> ui;

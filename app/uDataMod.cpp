@@ -53,7 +53,24 @@ TDataSource* MakeSource(TDM* Owner, const char* Name, TADOQuery* Query) {
   return ds;
 }
 
+TRvDataSetConnection* MakeConnection(TDM* Owner, const char* Name, TADOQuery* Query) {
+  auto* c = new TRvDataSetConnection(Owner);
+  c->SetName(Name);
+  c->SetDataSet(Query);
+  c->SetRuntimeVisibility(rtDeveloper);
+  return c;
+}
+
 }  // namespace
+
+std::string QuotedStr(const std::string& S) {
+  std::string out = "'";
+  for (char c : S) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
 
 TDM::TDM(TComponent* AOwner) : TComponent(AOwner) {
   SetName("DM");
@@ -163,10 +180,12 @@ TDM::TDM(TComponent* AOwner) : TComponent(AOwner) {
   dsSearchSerial = MakeSource(this, "dsSearchSerial", qrySearchSerial);
   DSPrnDetails = MakeSource(this, "DSPrnDetails", qryPrnDetails);
 
-  ReportConnections = {{"RVDSAuto", qryPrnDetails},
-                       {"rvDSEngineDefs", qryRepEngineDefs},
-                       {"rvDSEngineTypes", qryRepEngineTypes},
-                       {"rvDSSerials", qryRepSerials}};
+  RvProject1 = new TRvProject(this);
+  RvProject1->SetName("RvProject1");
+  RVDSAuto = MakeConnection(this, "RVDSAuto", qryPrnDetails);
+  rvDSEngineDefs = MakeConnection(this, "rvDSEngineDefs", qryRepEngineDefs);
+  rvDSEngineTypes = MakeConnection(this, "rvDSEngineTypes", qryRepEngineTypes);
+  rvDSSerials = MakeConnection(this, "rvDSSerials", qryRepSerials);
 
   qryFillDetails->AfterScroll = [this](TDataSet* DataSet) { qryFillDetailsAfterScroll(DataSet); };
   qrySearchSerial->AfterScroll = [this](TDataSet* DataSet) { qrySearchSerialAfterScroll(DataSet); };
@@ -203,4 +222,23 @@ void TDM::OpenForAuto(TADOQuery* Query, const std::string& AutoID) {
   Query->SetFiltered(false);
   Query->Parameters().ParamByName("AutoID")->SetValue(AutoID);
   Query->SetActive(true);
+}
+
+void TDM::PrintAutoReport(const std::string& PicturePath, const std::string& AutoID) {
+  for (TADOQuery* q : {qryPrnDetails, qryRepEngineDefs, qryRepEngineTypes, qryRepSerials}) OpenForAuto(q, AutoID);
+  const std::string folder = ExecutableFolder();
+  RvProject1->SetProjectFile(folder + "kelv2.rav");
+  RvProject1->Open();
+  RvProject1->SetParam("bmpAutoPicture", PicturePath);
+  static constexpr struct {
+    const char* Field;
+    const char* Param;
+    const char* Icon;
+  } kBodyTypes[] = {{"hatchback", "bmpHatchback", "res/Hatchback.bmp"}, {"van", "bmpVan", "res/Van.bmp"},
+                    {"estate", "bmpEstate", "res/Estate.bmp"},          {"coupe", "bmpCoupe", "res/Coupe.bmp"},
+                    {"sedan", "bmpSedan", "res/Sedan.bmp"},             {"cabrio", "bmpCabrio", "res/Cabrio.bmp"}};
+  for (const auto& body : kBodyTypes)
+    if (qryPrnDetails->FieldByName(body.Field)->AsBoolean()) RvProject1->SetParam(body.Param, folder + body.Icon);
+  RvProject1->ExecuteReport("MasterReport");
+  RvProject1->Close();
 }

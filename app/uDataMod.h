@@ -1,23 +1,17 @@
 #pragma once
 // The data module: the catalogue database connection, the catalogue's queries and their data
-// sources, and the forwarding of current-row changes to the browse and search windows.
+// sources, the forwarding of current-row changes to the browse and search windows, and the
+// hand-off of a car version's data sheet to the report engine.
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/db/ADODB.h"
 #include "platform/db/DB.h"
+#include "platform/report/Report.h"
 
 // The platform's modal message box as the data module reaches it. The user-interface layer
 // points it at the real one; until then the text goes to standard error.
 extern std::function<void(const std::string& Msg)> ShowMessageHook;
-
-// A report data connection: the component's name and the query it reads. The printing layer
-// gives it its engine.
-struct TReportDataConnection {
-  std::string Name;
-  TADOQuery* DataSet{nullptr};
-};
 
 class TDM : public TComponent {
  public:
@@ -41,8 +35,11 @@ class TDM : public TComponent {
   TDataSource* dsFillDetails;
   TDataSource* dsSearchSerial;
   TDataSource* DSPrnDetails;
-  std::string RvProject1{"RvProject1"};
-  std::vector<TReportDataConnection> ReportConnections;  // RVDSAuto, rvDSEngineDefs, rvDSEngineTypes, rvDSSerials
+  TRvProject* RvProject1;
+  TRvDataSetConnection* RVDSAuto;         // qryPrnDetails
+  TRvDataSetConnection* rvDSEngineDefs;   // qryRepEngineDefs
+  TRvDataSetConnection* rvDSEngineTypes;  // qryRepEngineTypes
+  TRvDataSetConnection* rvDSSerials;      // qryRepSerials
 
   // OnCreate: connects to DB\kelv.m$$ in the program's folder; when that fails with the ordinary
   // error class, shows the missing-database message instead.
@@ -55,6 +52,11 @@ class TDM : public TComponent {
   // One of the four report queries for a car version: close, no filter, AutoID, open.
   void OpenForAuto(TADOQuery* Query, const std::string& AutoID);
 
+  // Prints the data sheet of car version AutoID: opens the four report queries for it, then runs
+  // the report "MasterReport" of kelv2.rav beside the program with the picture file PicturePath
+  // (empty: none) and the icons of the version's body types as parameters.
+  void PrintAutoReport(const std::string& PicturePath, const std::string& AutoID);
+
   // Set by the browse and search windows when they are made.
   std::function<bool()> BrowseTreeLoaded;     // TfrmBrowseN's TreeLoaded
   std::function<void()> BrowseShowDetails;    // TfrmBrowseN::ShowDetails
@@ -66,3 +68,6 @@ extern TDM* DM;
 // The message shown when the catalogue database cannot be opened.
 inline constexpr const char* kMissingDatabaseMessage =
     "Липсва базата данни. Можеби ще се наложи да инсталирате КЕЛВ Електронен Каталог отново!";
+
+// Text in single quotes with every single quote inside doubled, as filter texts want it.
+std::string QuotedStr(const std::string& S);

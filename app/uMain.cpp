@@ -7,6 +7,9 @@
 #include "app/LayoutPicture.h"
 #include "app/uBrowseN.h"
 #include "app/uSearch.h"
+#include "platform/graphics/Graphics.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/ui/RichEdit.h"
 #include "ui_uMain.h"
 
 TfrmMain* frmMain = nullptr;
@@ -68,3 +71,34 @@ void TfrmMain::btnBrowseClick(TObject* /*Sender*/) { frmBrowseN->Show(); }
 void TfrmMain::btnSearchClick(TObject* /*Sender*/) { frmSearch->Show(); }
 
 void TfrmMain::Button1Click(TObject* /*Sender*/) { Close(); }
+
+namespace {
+
+void AddStyledLine(TRichEdit* Edit, const std::string& Text, TFontStyles Style) {
+  Edit->Lines()->Add(Text);
+  // The line just added and its line break end the text.
+  const int length = static_cast<int>(QString::fromStdString(Text).size());
+  Edit->SetSelStart(Edit->GetTextLen() - length - 2);
+  Edit->SetSelLength(Edit->GetTextLen() - Edit->SelStart());
+  Edit->SelAttributes()->SetStyle(Style);
+}
+
+}  // namespace
+
+void TfrmMain::AddBoldLine(TRichEdit* Edit, const std::string& Text) { AddStyledLine(Edit, Text, fsBold); }
+
+void TfrmMain::AddPlainLine(TRichEdit* Edit, const std::string& Text) { AddStyledLine(Edit, Text, 0); }
+
+std::string TfrmMain::PictureFileName(const std::string& Picture, const std::string& BrandName) {
+  std::string folder = BrandName;
+  for (char& c : folder)
+    if (c == '/') c = '-';
+  return ExecutableFolder() + "images/" + folder + "/" + ExtractFileName(Picture);
+}
+
+void TfrmMain::GraphicToBitmap(TGraphic* Graphic, TBitmap* Bitmap) {
+  if (HBITMAP old = Bitmap->ReleaseHandle()) DeleteObject(old);
+  Bitmap->SetWidth(Graphic->Width());
+  Bitmap->SetHeight(Graphic->Height());
+  Bitmap->Canvas()->Draw(0, 0, Graphic);
+}

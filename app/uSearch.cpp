@@ -1,14 +1,47 @@
 #include "app/uSearch.h"
 
-#include <QAction>
-#include <QMenu>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <functional>
+#include <utility>
 
+#include "app/DetailsView.h"
 #include "app/uBrowseN.h"
 #include "app/uDataMod.h"
+#include "picture/PxThumbImage.h"
 #include "platform/ui/DBCtrls.h"
+#include "platform/ui/Mask.h"
+#include "platform/ui/Menus.h"
+#include "platform/ui/QtHost.h"
+#include "platform/ui/RichEdit.h"
 #include "ui_uSearch.h"
 
 TfrmSearch* frmSearch = nullptr;
+
+namespace {
+
+// Runs OnCloseUp each time a combo box's list closes, once the choice made in it is in place.
+class TCloseUpWatch : public QObject {
+ public:
+  TCloseUpWatch(QComboBox* Combo, QObject* Context, std::function<void()> OnCloseUp)
+      : QObject(Combo), FContext(Context), FOnCloseUp(std::move(OnCloseUp)) {
+    Combo->view()->window()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* /*Watched*/, QEvent* Event) override {
+    if (Event->type() == QEvent::Hide) QMetaObject::invokeMethod(FContext, FOnCloseUp, Qt::QueuedConnection);
+    return false;
+  }
+
+ private:
+  QObject* FContext;
+  std::function<void()> FOnCloseUp;
+};
+
+}  // namespace
 
 TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<Ui::TfrmSearch>()) {
   SetName("frmSearch");
@@ -38,16 +71,19 @@ TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<
   edFuel = ui->edFuel;
   edEngine = ui->edEngine;
   GroupBox1 = ui->GroupBox1;
-  iAuto = ui->iAuto;
+  iAuto = new px::TPxThumbImage(this);
+  HostInPlaceOf(ui->iAuto, iAuto);
   GroupBox3 = ui->GroupBox3;
   reSpec = ui->reSpec;
-  N1 = ui->N1;
-  N3 = ui->N3;
-  mpCopy = ui->mpCopy;
-  N3->setSeparator(true);
-  SpecPopup = new QMenu(this);
-  SpecPopup->setObjectName(QStringLiteral("SpecPopup"));
-  SpecPopup->addActions({N1, N3, mpCopy});
+  SpecPopup = new TPopupMenu(this);
+  SpecPopup->SetName("SpecPopup");
+  N1 = SpecPopup->Add("Избери всичко", [this](TObject* Sender) { N1Click(Sender); });
+  N1->SetName("N1");
+  N3 = SpecPopup->Add("-");
+  N3->SetName("N3");
+  mpCopy = SpecPopup->Add("Копирай", [this](TObject* Sender) { mpCopyClick(Sender); });
+  mpCopy->SetName("mpCopy");
+  reSpec->SetPopupMenu(SpecPopup);
 
   if (DM) {
     gridResults->SetDataSource(DM->dsSearchSerial);
@@ -57,6 +93,11 @@ TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<
 
   connect(btnBrowse, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnBrowseClick(this); }); });
   connect(btnHelp, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnHelpClick(this); }); });
+  connect(btnPrint, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnPrintClick(this); }); });
+  connect(btnDoSearch, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnDoSearchClick(this); }); });
+  new TCloseUpWatch(cbManufacturer, this,
+                    [this] { Application->Guard([&] { cbManufacturerCloseUp(this); }); });
+  medCatNumber->OnKeyPress = [this](TObject* Sender, char16_t& Key) { medCatNumberKeyPress(Sender, Key); };
   FormLoaded();
 }
 
@@ -65,7 +106,84 @@ TfrmSearch::~TfrmSearch() {
   if (frmSearch == this) frmSearch = nullptr;
 }
 
-void TfrmSearch::ShowDetails() {}
+void TfrmSearch::ShowDetails() {
+  if (!Visible()) return;
+  const TDetailsControls controls{reSpec, iAuto, btnPrint};
+  TADOQuery* q = DM->qrySearchSerial;
+  if (q->IsEmpty()) {
+    ClearDetails(controls);
+    return;
+  }
+  const TVersionNames names{q->FieldByName("Brands.Name")->AsString(), q->FieldByName("Models.Name")->AsString(),
+                            q->FieldByName("Engines.Def")->AsString()};
+  ShowVersionDetails(q, names, controls, false);
+}
+
+void TfrmSearch::cbManufacturerCloseUp(TObject* /*Sender*/) {
+  medCatNumber->SetText("");
+  const QString maker = cbManufacturer->currentText();
+  if (maker == QLatin1String("KELV")) {
+    medCatNumber->SetEditMask("aa\\.aa\\.aa;1;_");
+    medCatNumber->SetMaxLength(8);
+  } else if (maker == QLatin1String("BOSAL")) {
+    medCatNumber->SetEditMask("000\\-000;1;_");
+    medCatNumber->SetMaxLength(10);
+  } else if (maker == QLatin1String("WALKER")) {
+    medCatNumber->SetEditMask("");
+    medCatNumber->SetMaxLength(255);
+  } else {
+    return;
+  }
+  medCatNumber->setFocus();
+}
+
+void TfrmSearch::btnDoSearchClick(TObject* /*Sender*/) {
+  lSearch->show();
+  const TCursor saved = Screen->Cursor();
+  Screen->SetCursor(crHourGlass);
+
+  const QString maker = cbManufacturer->currentText();
+  std::string prefix;
+  if (maker == QLatin1String("KELV")) prefix = "SerialKELV=";
+  if (maker == QLatin1String("BOSAL")) prefix = "SerialBOSAL=";
+  if (maker == QLatin1String("WALKER")) prefix = "SerialWALKER=";
+
+  iAuto->SetPicture(nullptr);
+  reSpec->Clear();
+  const std::string filter = prefix + QuotedStr(medCatNumber->Text());
+
+  TADOQuery* q = DM->qrySearchSerial;
+  // Also when showing the first match fails (a picture that cannot be read), the search is over:
+  // the cursor and the label come back and Print follows the results.
+  auto finish = [&] {
+    Screen->SetCursor(saved);
+    lSearch->hide();
+    btnPrint->setEnabled(q->Active() && q->RecordCount() > 0);
+  };
+  try {
+    q->Close();
+    Repaint();
+    q->SetFilter(filter);
+    q->SetFiltered(true);
+    q->Open();
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void TfrmSearch::medCatNumberKeyPress(TObject* /*Sender*/, char16_t& Key) {
+  if (Key == 13) btnDoSearchClick(medCatNumber);
+}
+
+void TfrmSearch::btnPrintClick(TObject* /*Sender*/) {
+  PrintVersion(iAuto, DM->qrySearchSerial->FieldByName("Auto.ID")->AsString());
+}
+
+void TfrmSearch::N1Click(TObject* /*Sender*/) { reSpec->SelectAll(); }
+
+void TfrmSearch::mpCopyClick(TObject* /*Sender*/) { reSpec->CopyToClipboard(); }
 
 void TfrmSearch::btnBrowseClick(TObject* /*Sender*/) {
   frmBrowseN->Show();

@@ -5,17 +5,20 @@
 
 #include "platform/ui/Forms.h"
 
-class QAction;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QMenu;
 class QPushButton;
-class QTextEdit;
 class TDBEdit;
 class TDBGrid;
+class TMaskEdit;
+class TMenuItem;
+class TPopupMenu;
+class TRichEdit;
+namespace px {
+class TPxThumbImage;
+}
 namespace Ui {
 class TfrmSearch;
 }
@@ -34,7 +37,7 @@ class TfrmSearch : public TForm {
   QLabel* Label4;
   QComboBox* cbManufacturer;
   QLabel* Label5;
-  QLineEdit* medCatNumber;
+  TMaskEdit* medCatNumber;
   QPushButton* btnDoSearch;
   QLabel* lSearch;
   QFrame* Panel1;
@@ -50,20 +53,31 @@ class TfrmSearch : public TForm {
   TDBEdit* edFuel;
   TDBEdit* edEngine;
   QGroupBox* GroupBox1;
-  QWidget* iAuto;
+  px::TPxThumbImage* iAuto;
   QGroupBox* GroupBox3;
-  QTextEdit* reSpec;
-  QMenu* SpecPopup;
-  QAction* N1;
-  QAction* N3;
-  QAction* mpCopy;
+  TRichEdit* reSpec;
+  TPopupMenu* SpecPopup;
+  TMenuItem* N1;
+  TMenuItem* N3;
+  TMenuItem* mpCopy;
 
   // Shows the specification and picture of the search query's current row (nothing while the
   // window is hidden).
   void ShowDetails();
 
+  // The manufacturer list closed (changed or not): an empty number field with that
+  // manufacturer's mask and length, and the focus in it.
+  void cbManufacturerCloseUp(TObject* Sender);
+  // Lists every part row whose number in the chosen numbering equals the typed one.
+  void btnDoSearchClick(TObject* Sender);
+  // Enter searches.
+  void medCatNumberKeyPress(TObject* Sender, char16_t& Key);
   void btnBrowseClick(TObject* Sender);
   void btnHelpClick(TObject* Sender);
+  // Prints the data sheet of the current row's version.
+  void btnPrintClick(TObject* Sender);
+  void N1Click(TObject* Sender);
+  void mpCopyClick(TObject* Sender);
 
  private:
   std::unique_ptr<Ui::TfrmSearch> ui;

@@ -14,16 +14,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-// The platform's quoting: the value in single quotes, inner quotes doubled.
-std::string Quoted(const std::string& S) {
-  std::string out = "'";
-  for (char c : S) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 class DataModule : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,14 +73,14 @@ class DataModule : public ::testing::Test {
       return;
     }
     q->SetFiltered(false);
-    q->SetFilter("Fuels.Def=" + Quoted(Fuel));
+    q->SetFilter("Fuels.Def=" + QuotedStr(Fuel));
     q->SetFiltered(true);
   }
   // As the search window's search button.
   void Search(const std::string& Column, const std::string& Number) {
     TADOQuery* q = dm->qrySearchSerial;
     q->Close();
-    q->SetFilter(Column + "=" + Quoted(Number));
+    q->SetFilter(Column + "=" + QuotedStr(Number));
     q->SetFiltered(true);
     q->Open();
   }
@@ -178,11 +168,19 @@ TEST_F(DataModule, ComponentsAsTheLayoutDeclaresThem) {
   EXPECT_EQ(dm->dsSearchSerial->DataSet(), dm->qrySearchSerial);
   EXPECT_EQ(dm->DSPrnDetails->DataSet(), dm->qryPrnDetails);
   EXPECT_EQ(dm->DSPrnDetails->Name(), "DSPrnDetails");
-  ASSERT_EQ(dm->ReportConnections.size(), 4u);
-  EXPECT_EQ(dm->ReportConnections[0].Name, "RVDSAuto");
-  EXPECT_EQ(dm->ReportConnections[0].DataSet, dm->qryPrnDetails);
-  EXPECT_EQ(dm->ReportConnections[3].Name, "rvDSSerials");
-  EXPECT_EQ(dm->ReportConnections[3].DataSet, dm->qryRepSerials);
+  // The report components, found by the engine by name.
+  EXPECT_EQ(dm->RvProject1->Name(), "RvProject1");
+  const std::pair<TRvDataSetConnection*, TADOQuery*> connections[] = {{dm->RVDSAuto, dm->qryPrnDetails},
+                                                                      {dm->rvDSEngineDefs, dm->qryRepEngineDefs},
+                                                                      {dm->rvDSEngineTypes, dm->qryRepEngineTypes},
+                                                                      {dm->rvDSSerials, dm->qryRepSerials}};
+  const char* names[] = {"RVDSAuto", "rvDSEngineDefs", "rvDSEngineTypes", "rvDSSerials"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(connections[i].first->Name(), names[i]);
+    EXPECT_EQ(connections[i].first->DataSet(), connections[i].second);
+    EXPECT_EQ(connections[i].first->RuntimeVisibility(), rtDeveloper);
+    EXPECT_EQ(TRvDataSetConnection::Find(names[i], dm.get()), connections[i].first);
+  }
 }
 
 TEST_F(DataModule, TreeQueriesGiveBrandsInDatabaseOrderModelsAndEnginesByName) {
@@ -261,6 +259,13 @@ TEST_F(DataModule, DetailsLeaveOutVersionsWithoutEngineDataOrFuel) {
   EXPECT_EQ(Column(q, "Auto.Def"), (Strings{"1.9 TDI Комби"}));
   SelectEngine("2", "6", "0");  // a model without engines
   EXPECT_EQ(q->RecordCount(), 0);
+}
+
+TEST(QuotedStr, DoublesInnerQuotes) {
+  EXPECT_EQ(QuotedStr(""), "''");
+  EXPECT_EQ(QuotedStr("O'Neil-7"), "'O''Neil-7'");
+  EXPECT_EQ(QuotedStr("''"), "''''''");
+  EXPECT_EQ(QuotedStr("Газ \"CNG\""), "'Газ \"CNG\"'");
 }
 
 TEST_F(DataModule, FuelFilterWithQuotesAndWithoutRegardToCase) {

@@ -33,6 +33,7 @@
 #include "platform/ui/DBCtrls.h"
 #include "platform/ui/ExtCtrls.h"
 #include "platform/ui/Forms.h"
+#include "platform/ui/Mask.h"
 
 namespace fs = std::filesystem;
 
@@ -423,8 +424,9 @@ class StartupTest : public QObject {
     QVERIFY(!frmSearch->btnPrint->isEnabled());
     QVERIFY(frmSearch->lSearch->isHidden());
     QCOMPARE(frmSearch->cbManufacturer->currentText(), QString("KELV"));
-    QCOMPARE(frmSearch->medCatNumber->text(), QString("  .  .  "));
-    QCOMPARE(frmSearch->medCatNumber->maxLength(), 8);
+    QCOMPARE(Q(frmSearch->medCatNumber->Text()), QString("  .  .  "));
+    QCOMPARE(Q(frmSearch->medCatNumber->EditMask()), QString("aa\\.aa\\.aa;1;_"));
+    QCOMPARE(frmSearch->medCatNumber->MaxLength(), 8);
 
     // The grids and edits as the layouts bind them.
     QCOMPARE(frmBrowseN->dbGridResults->DataSource(), DM->dsFillDetails);
