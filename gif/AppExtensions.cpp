@@ -220,7 +220,8 @@ void TGIFImageList::LoadFromStream(TStream* Stream, TObject* Parent) {
     Add(Frame.release());
     const std::int64_t Size = Stream->Size();
     const int Percent = Size > 0 ? static_cast<int>((Stream->Position() * 100 + Size / 2) / Size) : 0;
-    Image->Progress(this, psRunning, static_cast<BYTE>(std::clamp(Percent, 0, 100)), false, TRect{}, "Loading...");
+    Image->Progress(this, psRunning, static_cast<BYTE>(std::clamp(Percent, 0, 100)), RenderFramesOnLoad, TRect{},
+                    "Loading...");
     if (!NextBlockByte(B)) return;
   }
   Stream->Seek(-1, soFromCurrent);

@@ -121,6 +121,11 @@ void TGIFColorMap::PadWithBlack(int Count) {
   Changed();
 }
 
+void TGIFColorMap::SwapRedBlue() {
+  for (int i = 0; i < FCount; ++i) std::swap(FTable[static_cast<std::size_t>(i) * 3], FTable[static_cast<std::size_t>(i) * 3 + 2]);
+  if (FCount > 0) Changed();
+}
+
 void TGIFColorMap::LoadFromPalette(HPALETTE Palette) {
   Clear();
   PALETTEENTRY Entries[256];
@@ -329,7 +334,14 @@ bool TGIFGlobalColorMap::Optimize() {
 }
 
 void TGIFGlobalColorMap::Changed() {
-  if (TGIFImage* Img = Image()) Img->SetPalette(nullptr);
+  TGIFImage* Img = Image();
+  if (!Img) return;
+  Img->SetPalette(nullptr);
+  // Frames on this map keep a palette made from it: it is outdated now.
+  for (int i = 0; i < Img->Images().Count(); ++i) {
+    TGIFSubImage* Frame = Img->Images().FrameAt(i);
+    if (Frame->ColorMap()->Count() == 0) Frame->SetPaletteHandle(nullptr);
+  }
 }
 
 TGIFLocalColorMap::~TGIFLocalColorMap() {

@@ -61,6 +61,8 @@ class TGIFColorMap : public TPersistent {
   TColor ColorAt(int Index);
   // Appends black entries until the table holds Count entries (at most 256).
   void PadWithBlack(int Count);
+  // Exchanges the first and third byte of every entry (tables gathered in blue, green, red order).
+  void SwapRedBlue();
 
   void LoadFromPalette(HPALETTE Palette);
   void LoadFromColorTable(const RGBQUAD* Entries, int Count);

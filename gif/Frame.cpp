@@ -222,6 +222,7 @@ void TGIFSubImage::LoadFromStream(TStream* Stream) {
   if (FDescriptor[9] & 0x80) FColorMap->ReadFromStream(Stream, 2 << (FDescriptor[9] & 7));
   DecodeImageData(Stream);
   CoverPixelsWithColorMap();
+  if (RenderFramesOnLoad) RenderBitmap();
 }
 
 void TGIFSubImage::DecodeImageData(TStream* Stream) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "gif/ColorMap.h"
+#include "gif/Dib.h"
 #include "gif/Extensions.h"
 #include "gif/Items.h"
 #include "platform/graphics/Graphics.h"
@@ -66,6 +67,54 @@ class TGIFSubImage : public TGIFItem {
   void DecodeImageData(TStream* Stream);
   void EncodeImageData(TStream* Stream);
 
+  // Rendering and drawing.
+  // The palette the frame is rendered with (cached unless it is the image's own).
+  HPALETTE PaletteHandle();
+  // The cached bitmap, rendered first when there is none; null for an empty frame.
+  TBitmap* RenderBitmap();
+  // A new bitmap: the indices as an 8-bit DIB, or dithered onto the 216-colour palette; the
+  // mask is built in the same pass when it is due.
+  std::unique_ptr<TBitmap> RenderPlain();
+  std::unique_ptr<TBitmap> RenderDithered();
+  // Renders again when a mask is due; whether a mask exists.
+  bool EnsureMask();
+  // One bit a pixel, 1 = transparent; null when no pixel is transparent.
+  HBITMAP Mask() const { return FMask; }
+  // The source through the mask (1 keeps the target), stretched to the target size.
+  static bool TransparentStretchBlt(HDC DstDC, int DstX, int DstY, int DstW, int DstH, HDC SrcDC, int SrcX, int SrcY,
+                                    int SrcW, int SrcH, HDC MaskDC, int MaskX, int MaskY);
+  // The frame on the canvas, its place found by stretching the logical screen onto Rect (or
+  // tiled over Rect), through its mask when Transparent.
+  void DrawFrame(TCanvas* Canvas, const TRect& Rect, bool Tile, bool Transparent);
+  void DrawStretched(TCanvas* Canvas, const TRect& Rect, bool Tile, bool Transparent);
+  TRect MapRectToDest(const TRect& Rect) const;
+
+  // Import: another frame is copied; a bitmap is taken row by row (reduced first when it has
+  // more than 8 bits per pixel); icons, metafiles and other graphics are drawn onto a bitmap
+  // first. The source's transparency becomes a colour index of its own.
+  void Assign(TPersistent* Source) override;
+
+  // Shrinks a transparent frame to its opaque pixels; a frame without any is cleared.
+  void CropTransparentBorders();
+  // Pixels that show the colour the previous frame shows at the same place become transparent.
+  void MergeWithPrevious(TGIFSubImage* Previous);
+
+ protected:
+  void AssignTo(TPersistent* Dest) override;
+
+ private:
+  void ImportBitmap8(TDIBReader* Reader);
+  void ImportBitmap4(TDIBReader* Reader);
+  void ImportBitmap1(TDIBReader* Reader);
+  void ImportBitmapReduced(TDIBReader* Reader);
+  void ImportMaskTransparency(TBitmap* Mask);
+  void ImportMaskHandle(HBITMAP Mask);
+  void ImportIconMask(TIcon* Icon);
+  void ImportGraphic(TGraphic* Graphic);
+  void AssignBitmap(TBitmap* Source);
+  void ReportRowProgress(int Row, int Height, const char* Message);
+  std::unique_ptr<TBitmap> RenderCommon(bool Dithered);
+
  private:
   friend class TGIFGraphicControlExtension;
 
@@ -82,6 +131,7 @@ class TGIFSubImage : public TGIFItem {
   HBITMAP FMask{nullptr};
   bool FNeedMask{true};
   HPALETTE FPalette{nullptr};
+  bool FPaletteDithered{false};  // FPalette is the 216-colour palette of a dithered rendering
   std::unique_ptr<std::uint8_t[]> FData;  // width x height bytes and a little decoder slack
   std::int64_t FDataSize{0};
   std::unique_ptr<TGIFLocalColorMap> FColorMap;
