@@ -102,6 +102,9 @@ void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduc
       for (int i = FFrames->Count() - 1; i >= 0; --i) {
         TGIFSubImage* F = Frame(i);
         if (F->IsEmpty() || !F->Transparent()) continue;
+        // A frame restored to the background clears its whole rectangle, transparent border
+        // included: cropping it would leave that border showing.
+        if (F->GraphicControlExtension()->DisposalMethod() == 2) continue;
         const int Delay = F->GraphicControlExtension() ? F->GraphicControlExtension()->DelayTime() : 0;
         F->CropTransparentBorders();
         if (F->IsEmpty()) {
