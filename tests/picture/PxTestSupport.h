@@ -124,3 +124,80 @@ inline void Append16(Bytes& B, std::uint16_t V) {
 inline void AppendText(Bytes& B, const std::string& S) { B.insert(B.end(), S.begin(), S.end()); }
 
 }  // namespace pxtest
+
+namespace pxtest {
+
+// Builds RIFF "ACON" files chunk by chunk.
+class AniBuilder {
+ public:
+  AniBuilder() { AppendText(body_, "ACON"); }
+  // A chunk with its body (pad byte added after an odd size unless NoPad).
+  AniBuilder& Chunk(const std::string& Id, const Bytes& Body, bool NoPad = false) {
+    AppendChunk(body_, Id, Body, NoPad);
+    return *this;
+  }
+  AniBuilder& Header(std::uint32_t Icons, std::uint32_t Steps, std::uint32_t Rate, std::uint32_t Flags = 1,
+                     std::size_t Size = 36) {
+    Bytes h;
+    const std::uint32_t fields[9] = {36, Icons, Steps, 32, 32, 8, 1, Rate, Flags};
+    for (std::uint32_t f : fields) Append32(h, f);
+    h.resize(Size, 0xAB);
+    return Chunk("anih", h);
+  }
+  AniBuilder& Table(const std::string& Id, const std::vector<std::uint32_t>& Values, std::size_t Extra = 0) {
+    Bytes b;
+    for (std::uint32_t v : Values) Append32(b, v);
+    b.insert(b.end(), Extra, 0x77);
+    return Chunk(Id, b);
+  }
+  AniBuilder& Info(const std::string& Title, const std::string& Author) {
+    Bytes list;
+    AppendText(list, "INFO");
+    if (!Title.empty()) AppendChunk(list, "INAM", Text(Title), false);
+    if (!Author.empty()) AppendChunk(list, "IART", Text(Author), false);
+    return Chunk("LIST", list);
+  }
+  AniBuilder& Frames(const std::vector<Bytes>& IconFiles) {
+    Bytes list;
+    AppendText(list, "fram");
+    for (const Bytes& f : IconFiles) AppendChunk(list, "icon", f, false);
+    return Chunk("LIST", list);
+  }
+  Bytes File(const std::string& Form = "RIFF") const {
+    Bytes f;
+    AppendText(f, Form);
+    Append32(f, static_cast<std::uint32_t>(body_.size()));
+    f.insert(f.end(), body_.begin(), body_.end());
+    return f;
+  }
+
+  static void AppendChunk(Bytes& To, const std::string& Id, const Bytes& Body, bool NoPad) {
+    AppendText(To, Id);
+    Append32(To, static_cast<std::uint32_t>(Body.size()));
+    To.insert(To.end(), Body.begin(), Body.end());
+    if (Body.size() % 2 && !NoPad) To.push_back(0);
+  }
+  static Bytes Text(const std::string& S) {
+    Bytes b(S.begin(), S.end());
+    b.push_back(0);
+    return b;
+  }
+
+ private:
+  Bytes body_;
+};
+
+// A one-image icon (or cursor) file of one colour.
+inline Bytes SolidIcon(TColor Color, int W = 16, int H = 16, std::uint16_t Type = 1, std::uint16_t HotX = 0,
+                       std::uint16_t HotY = 0, int BitCount = 24) {
+  IconSpec s;
+  s.Width = W;
+  s.Height = H;
+  s.BitCount = BitCount;
+  s.Color = [=](int, int) { return Color; };
+  s.HotX = HotX;
+  s.HotY = HotY;
+  return MakeIconFile(Type, {s});
+}
+
+}  // namespace pxtest
