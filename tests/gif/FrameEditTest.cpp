@@ -1,0 +1,362 @@
+// Frames made from pictures (bitmaps of every depth, icons, metafiles, other frames), frame crop
+// and merge, and the image optimisation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "PictureTestUtil.h"
+#include "gif/GIFImage.h"
+
+using namespace giftest;
+using gif::TGIFImage;
+using gif::TGIFSubImage;
+
+namespace {
+
+const std::vector<Rgb> kFour{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
+std::vector<Rgb> MapColors(gif::TGIFColorMap* Map) {
+  std::vector<Rgb> C;
+  for (int i = 0; i < Map->Count(); ++i) C.push_back(Rgb{Map->Data()[i * 3], Map->Data()[i * 3 + 1], Map->Data()[i * 3 + 2]});
+  return C;
+}
+
+HPALETTE MakePalette(const std::vector<Rgb>& Colors) {
+  std::vector<std::uint8_t> Block(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * Colors.size());
+  auto* P = reinterpret_cast<LOGPALETTE*>(Block.data());
+  P->palVersion = 0x300;
+  P->palNumEntries = static_cast<WORD>(Colors.size());
+  for (std::size_t i = 0; i < Colors.size(); ++i) P->palPalEntry[i] = PALETTEENTRY{Colors[i].R, Colors[i].G, Colors[i].B, 0};
+  return CreatePalette(P);
+}
+
+std::vector<std::string> Kinds(TGIFSubImage* F) {
+  std::vector<std::string> K;
+  for (int i = 0; i < F->Extensions().Count(); ++i) K.push_back(F->Extensions().ExtensionAt(i)->ClassType()->Name);
+  return K;
+}
+
+}  // namespace
+
+TEST(FrameImport, IndexedBitmaps) {
+  TGIFImage Image;
+  TGIFSubImage Frame(&Image);
+  Frame.Assign(&Frame);
+  EXPECT_TRUE(Frame.IsEmpty());
+
+  // 4 bits, width 3: high nibble, low nibble, high nibble of the next byte.
+  TBitmap Four;
+  Four.SetPixelFormat(pf4bit);
+  Four.SetWidth(3);
+  Four.SetHeight(2);
+  Four.SetPalette(MakePalette({{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}, {50, 0, 0}}));
+  std::memcpy(Four.ScanLine(0), "\x12\x30", 2);
+  std::memcpy(Four.ScanLine(1), "\x45\x10", 2);
+  Frame.Assign(&Four);
+  EXPECT_EQ(FramePixels(&Frame), (Bytes{1, 2, 3, 4, 5, 1}));
+  EXPECT_GE(Frame.ColorMap()->Count(), 6);
+  EXPECT_EQ(MapColors(Frame.ColorMap())[5], (Rgb{50, 0, 0}));
+  EXPECT_EQ(Image.Width(), 3);  // the screen grows to hold the frame
+
+  TBitmap One;
+  One.SetPixelFormat(pf1bit);
+  One.SetWidth(10);
+  One.SetHeight(1);
+  std::memcpy(One.ScanLine(0), "\xA5\x80", 2);
+  Frame.Assign(&One);
+  EXPECT_EQ(FramePixels(&Frame), (Bytes{1, 0, 1, 0, 0, 1, 0, 1, 1, 0}));
+
+  TBitmap Eight;
+  Eight.SetPixelFormat(pf8bit);
+  Eight.SetWidth(4);
+  Eight.SetHeight(1);
+  Eight.SetPalette(MakePalette(kFour));
+  std::memcpy(Eight.ScanLine(0), "\x03\x02\x01\x00", 4);
+  Frame.Assign(&Eight);
+  EXPECT_EQ(FramePixels(&Frame), (Bytes{3, 2, 1, 0}));
+  EXPECT_EQ(MapColors(Frame.ColorMap())[3], (Rgb{255, 255, 255}));
+  // Drawn from the imported picture, the frame shows the bitmap's colours.
+  TBitmap Back;
+  Back.Assign(&Frame);
+  EXPECT_EQ(PixelsOf(&Back), PixelsOf(&Eight));
+
+  Frame.Assign(nullptr);
+  EXPECT_TRUE(Frame.IsEmpty());
+}
+
+TEST(FrameImport, TrueColourBitmaps) {
+  TGIFImage Image;
+  Image.SetColorReduction(gif::grKeepTrueColor);
+  // Ten colours alternating: each keeps one index; the map ends in red, green, blue order.
+  std::vector<Rgb> Ten;
+  for (int i = 0; i < 10; ++i) Ten.push_back(Rgb{static_cast<std::uint8_t>(i * 20), 1, static_cast<std::uint8_t>(200 - i)});
+  auto B = PaintBitmap24(40, 3, [&](int x, int y) { return Ten[static_cast<std::size_t>((x * 7 + y) % 10)]; });
+  TGIFSubImage Frame(&Image);
+  Frame.Assign(B.get());
+  ASSERT_EQ(Frame.ColorMap()->Count(), 10);
+  const auto Map = MapColors(Frame.ColorMap());
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 40; ++x)
+      ASSERT_EQ(Map[Frame.PixelAt(x, y)], Ten[static_cast<std::size_t>((x * 7 + y) % 10)]) << x << "," << y;
+
+  // More than 256 colours: those that do not fit take index 0.
+  auto Many = PaintBitmap24(300, 1, [](int x, int) { return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), 9}; });
+  Frame.Assign(Many.get());
+  EXPECT_EQ(Frame.ColorMap()->Count(), 256);
+  EXPECT_EQ(Frame.PixelAt(255, 0), 255);
+  EXPECT_EQ(Frame.PixelAt(256, 0), 0);
+  EXPECT_EQ(Frame.PixelAt(299, 0), 0);
+
+  // With the image's default reduction (216 web colours) the colours are reduced first.
+  TGIFImage Web;
+  TGIFSubImage W(&Web);
+  W.Assign(Many.get());
+  for (std::uint8_t I : FramePixels(&W)) ASSERT_LT(I, 216);
+}
+
+TEST(FrameImport, TransparentBitmapsIconsAndMetafiles) {
+  TGIFImage Image;
+  // A bitmap with a transparent colour: an extra black entry becomes the transparent index.
+  auto B = PaintBitmap24(4, 2, [](int x, int) { return x < 2 ? Rgb{0, 255, 0} : Rgb{255, 0, 255}; });
+  B->SetTransparentColor(static_cast<TColor>(0xFF00FF));
+  B->SetTransparent(true);
+  TGIFSubImage Frame(&Image);
+  Frame.Assign(B.get());
+  ASSERT_TRUE(Frame.Transparent());
+  const int T = Frame.GraphicControlExtension()->TransparentIndex();
+  EXPECT_EQ(MapColors(Frame.ColorMap())[static_cast<std::size_t>(T)], (Rgb{0, 0, 0}));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) {
+      if (x >= 2) {
+        EXPECT_EQ(Frame.PixelAt(x, y), T);
+      } else {
+        EXPECT_EQ(MapColors(Frame.ColorMap())[Frame.PixelAt(x, y)], (Rgb{0, 255, 0}));
+      }
+    }
+  EXPECT_NE(GetObjectType(B->MaskHandle()), 0u);  // the source keeps its mask
+
+  // An icon with a transparent half, and one without.
+  for (bool Half : {true, false}) {
+    auto Colour = PaintBitmap24(4, 4, [](int x, int) { return x < 2 ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; });
+    const std::uint8_t MaskRows[8] = {Half ? std::uint8_t{0x30} : std::uint8_t{0}, 0, Half ? std::uint8_t{0x30} : std::uint8_t{0}, 0,
+                                      Half ? std::uint8_t{0x30} : std::uint8_t{0}, 0, Half ? std::uint8_t{0x30} : std::uint8_t{0}, 0};
+    HBITMAP Mask = CreateBitmap(4, 4, 1, 1, MaskRows);
+    ICONINFO Info{};
+    Info.fIcon = TRUE;
+    Info.hbmMask = Mask;
+    Info.hbmColor = Colour->Handle();
+    TIcon Icon;
+    Icon.SetHandle(CreateIconIndirect(&Info));
+    DeleteObject(Mask);
+    TGIFSubImage F(&Image);
+    F.Assign(&Icon);
+    ASSERT_EQ(F.Width(), 4);
+    if (Half) {
+      ASSERT_TRUE(F.Transparent());
+      const int I = F.GraphicControlExtension()->TransparentIndex();
+      EXPECT_EQ(I, F.ColorMap()->Count() - 1);
+      EXPECT_EQ(MapColors(F.ColorMap()).back(), (Rgb{0, 0, 0}));
+      EXPECT_EQ(F.PixelAt(2, 1), I);
+      EXPECT_EQ(F.PixelAt(3, 3), I);
+      EXPECT_NE(F.PixelAt(0, 0), I);
+    } else {
+      EXPECT_FALSE(F.Transparent());
+      EXPECT_EQ(F.Extensions().Count(), 0);
+      EXPECT_EQ(F.ColorMap()->Count(), 2);  // red and blue, nothing added
+    }
+  }
+
+  // Metafiles: what the recording leaves uncovered becomes transparent.
+  for (bool Whole : {true, false}) {
+    TMetafile Meta;
+    Meta.SetWidth(6);
+    Meta.SetHeight(4);
+    {
+      TMetafileCanvas C(&Meta, nullptr);
+      C.Brush()->SetColor(clBlue);
+      C.Pen()->SetColor(clBlue);
+      C.FillRect(Whole ? TRect{0, 0, 6, 4} : TRect{0, 0, 3, 4});
+    }
+    TGIFSubImage F(&Image);
+    F.Assign(&Meta);
+    ASSERT_EQ(F.Width(), 6);
+    EXPECT_EQ(F.Transparent(), !Whole);
+    if (!Whole) {
+      const int I = F.GraphicControlExtension()->TransparentIndex();
+      EXPECT_NE(F.PixelAt(1, 1), I);
+      EXPECT_EQ(F.PixelAt(4, 1), I);
+    }
+  }
+}
+
+TEST(FrameImport, CopiesOfFrames) {
+  TGIFImage Image;
+  TGIFSubImage* Src = AddFrame(Image, 2, 3, 2, 2, {0, 1, 2, 3}, kFour);
+  auto C = std::make_unique<gif::TGIFCommentExtension>(Src);
+  C->Text()->Add("hello");
+  Src->Extensions().Add(C.release());
+  AddGce(Src, 2, 7, 3);
+  Src->RenderBitmap();
+  TGIFImage Other;
+  TGIFSubImage Copy(&Other);
+  Copy.Assign(Src);
+  EXPECT_EQ(FramePixels(&Copy), (Bytes{0, 1, 2, 3}));
+  EXPECT_EQ(Copy.Left(), 2);
+  EXPECT_EQ(Kinds(&Copy), Kinds(Src));
+  ASSERT_NE(Copy.GraphicControlExtension(), nullptr);
+  EXPECT_NE(Copy.GraphicControlExtension(), Src->GraphicControlExtension());
+  EXPECT_TRUE(Copy.Transparent());
+  EXPECT_EQ(Copy.GraphicControlExtension()->DelayTime(), 7);
+  EXPECT_TRUE(Copy.HasBitmapCache());
+  TMemoryStream A, B;
+  Src->Extensions().SaveToStream(&A);
+  Copy.Extensions().SaveToStream(&B);
+  EXPECT_EQ(BytesOf(A), BytesOf(B));
+}
+
+TEST(FrameCrop, ToTheOpaquePixels) {
+  TGIFImage Image;
+  Image.SetWidth(40);
+  Image.SetHeight(40);
+  Bytes P(100, 5);
+  P[7 * 10 + 3] = 1;
+  TGIFSubImage* F = AddFrame(Image, 4, 6, 10, 10, P, kFour);
+  AddGce(F, 1, 0, 5);
+  std::vector<std::string> Warnings;
+  Image.OnFormatWarning = [&](TObject*, int, const std::string& M) { Warnings.push_back(M); };
+  F->CropTransparentBorders();
+  EXPECT_EQ(F->Width(), 1);
+  EXPECT_EQ(F->Height(), 1);
+  EXPECT_EQ(F->Left(), 7);
+  EXPECT_EQ(F->Top(), 13);
+  EXPECT_EQ(FramePixels(F), (Bytes{1}));
+  EXPECT_EQ(Image.Width(), 40);
+  EXPECT_TRUE(Warnings.empty());
+
+  TGIFSubImage* Clear = AddFrame(Image, 0, 0, 4, 4, Bytes(16, 2), kFour);
+  AddGce(Clear, 1, 0, 2);
+  Clear->CropTransparentBorders();
+  EXPECT_TRUE(Clear->IsEmpty());
+  EXPECT_EQ(Clear->Extensions().Count(), 0);
+
+  TGIFSubImage* Opaque = AddFrame(Image, 0, 0, 4, 4, Bytes(16, 2), kFour);
+  AddGce(Opaque, 1, 0);
+  Opaque->CropTransparentBorders();
+  EXPECT_EQ(Opaque->Width(), 4);
+}
+
+TEST(FrameMerge, RepeatedPixelsBecomeTransparent) {
+  // Two identical opaque frames on the global map: one black entry is appended.
+  TGIFImage Image;
+  for (const Rgb& C : kFour) Image.GlobalColorMap()->AddColor(C.R | (C.G << 8) | (C.B << 16));
+  TGIFSubImage* A = AddFrame(Image, 0, 0, 4, 2, {0, 1, 2, 3, 0, 1, 2, 3}, {});
+  TGIFSubImage* B = AddFrame(Image, 2, 0, 4, 2, {2, 3, 1, 1, 2, 3, 0, 0}, {});
+  B->MergeWithPrevious(A);
+  ASSERT_EQ(Image.GlobalColorMap()->Count(), 5);
+  ASSERT_TRUE(B->Transparent());
+  EXPECT_EQ(B->GraphicControlExtension()->TransparentIndex(), 4);
+  EXPECT_EQ(FramePixels(B), (Bytes{4, 4, 1, 1, 4, 4, 0, 0}));
+
+  // A further frame on the global map shares that transparent index, unless it uses it itself.
+  TGIFSubImage* C = AddFrame(Image, 0, 0, 2, 2, {0, 1, 0, 1}, {});
+  C->MergeWithPrevious(A);
+  EXPECT_EQ(Image.GlobalColorMap()->Count(), 5);
+  EXPECT_EQ(FramePixels(C), (Bytes{4, 4, 4, 4}));
+  TGIFSubImage* D = AddFrame(Image, 0, 0, 2, 2, {0, 4, 0, 1}, {});
+  D->MergeWithPrevious(A);
+  EXPECT_EQ(Image.GlobalColorMap()->Count(), 6);
+  EXPECT_EQ(FramePixels(D), (Bytes{5, 4, 5, 5}));  // its own black pixel stays opaque
+
+  // An already transparent frame keeps its index; pixels over the previous frame's transparent
+  // ones stay as they are.
+  TGIFImage Two;
+  TGIFSubImage* P = AddFrame(Two, 0, 0, 3, 1, {0, 1, 3}, kFour);
+  AddGce(P, 1, 0, 3);
+  TGIFSubImage* Q = AddFrame(Two, 0, 0, 3, 1, {0, 2, 3}, kFour);
+  AddGce(Q, 1, 0, 2);
+  Q->MergeWithPrevious(P);
+  EXPECT_EQ(Q->ColorMap()->Count(), 4);
+  EXPECT_EQ(FramePixels(Q), (Bytes{2, 2, 3}));
+
+  // No change: previous frame disposed (2 or 3), no overlap, or a full map.
+  for (int Disposal : {2, 3}) {
+    TGIFImage I3;
+    TGIFSubImage* X = AddFrame(I3, 0, 0, 2, 1, {0, 1}, kFour);
+    AddGce(X, Disposal, 0);
+    TGIFSubImage* Y = AddFrame(I3, 0, 0, 2, 1, {0, 1}, kFour);
+    Y->MergeWithPrevious(X);
+    EXPECT_FALSE(Y->Transparent());
+  }
+  TGIFImage I4;
+  TGIFSubImage* X = AddFrame(I4, 0, 0, 2, 1, {0, 1}, kFour);
+  TGIFSubImage* Y = AddFrame(I4, 2, 0, 2, 1, {0, 1}, kFour);
+  Y->MergeWithPrevious(X);
+  EXPECT_FALSE(Y->Transparent());
+  std::vector<Rgb> Full;
+  for (int i = 0; i < 256; ++i) Full.push_back(Rgb{static_cast<std::uint8_t>(i), 0, 0});
+  TGIFSubImage* Z1 = AddFrame(I4, 0, 0, 2, 1, {0, 1}, Full);
+  TGIFSubImage* Z2 = AddFrame(I4, 0, 0, 2, 1, {0, 1}, Full);
+  Z2->MergeWithPrevious(Z1);
+  EXPECT_FALSE(Z2->Transparent());
+  EXPECT_EQ(FramePixels(Z2), (Bytes{0, 1}));
+}
+
+TEST(Optimize, DropsWhatCarriesNothing) {
+  // A single frame loses a plain graphic control extension; comments go as well.
+  TGIFImage One;
+  TGIFSubImage* F = AddFrame(One, 0, 0, 2, 1, {0, 1}, kFour);
+  AddGce(F, 3, 50);
+  auto C = std::make_unique<gif::TGIFCommentExtension>(F);
+  F->Extensions().Add(C.release());
+  One.Optimize(gif::optDropRedundant, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(F->Extensions().Count(), 0);
+
+  // Loops: kept on frame 0 of an animation, dropped elsewhere. Unused transparency goes.
+  TGIFImage Anim;
+  TGIFSubImage* A0 = AddFrame(Anim, 0, 0, 2, 1, {0, 1}, kFour);
+  TGIFSubImage* A1 = AddFrame(Anim, 0, 0, 2, 1, {1, 2}, kFour);
+  for (TGIFSubImage* S : {A0, A1}) {
+    auto L = std::make_unique<gif::TGIFAppExtNSLoop>(S);
+    S->Extensions().Add(L.release());
+  }
+  AddGce(A1, 1, 10, 3);
+  Anim.Optimize(gif::optDropRedundant, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(Kinds(A0), (std::vector<std::string>{"TGIFAppExtNSLoop"}));
+  EXPECT_EQ(Kinds(A1), (std::vector<std::string>{"TGIFGraphicControlExtension"}));
+  EXPECT_FALSE(A1->Transparent());
+
+  // A last frame transparent everywhere goes; its delay moves to the transparent frame before.
+  TGIFImage Crop;
+  TGIFSubImage* B0 = AddFrame(Crop, 0, 0, 2, 1, {0, 1}, kFour);
+  AddGce(B0, 1, 10, 3);
+  TGIFSubImage* B1 = AddFrame(Crop, 0, 0, 2, 1, {3, 3}, kFour);
+  AddGce(B1, 1, 25, 3);
+  Crop.Optimize(gif::optCropBorders, gif::grKeepTrueColor, 8, gif::gdNearest);
+  ASSERT_EQ(Crop.Images().Count(), 1);
+  EXPECT_EQ(B0->GraphicControlExtension()->DelayTime(), 35);
+}
+
+TEST(Optimize, DisposalsProgressAndTheReductionCheck) {
+  // Disposal 2 is reset only when the next opaque frame covers the whole frame.
+  TGIFImage Image;
+  TGIFSubImage* F0 = AddFrame(Image, 2, 2, 2, 2, Bytes(4, 0), kFour);
+  AddGce(F0, 2, 10);
+  TGIFSubImage* F1 = AddFrame(Image, 0, 0, 6, 6, Bytes(36, 1), kFour);
+  AddGce(F1, 2, 10);
+  AddFrame(Image, 0, 0, 3, 3, Bytes(9, 2), kFour);
+  Image.Optimize(gif::optDropRedundant, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(F0->GraphicControlExtension()->DisposalMethod(), 0);
+  EXPECT_EQ(F1->GraphicControlExtension()->DisposalMethod(), 2);
+
+  std::vector<int> Percent;
+  Image.OnProgress = [&](TObject*, TProgressStage, BYTE P, bool, const TRect&, const std::string& M) {
+    EXPECT_EQ(M, "Optimizing...");
+    Percent.push_back(P);
+  };
+  Image.Optimize(0, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(Percent, (std::vector<int>{0, 100}));
+  EXPECT_THROW(Image.Optimize(gif::optReducePalette, gif::grGivenPalette, 8, gif::gdNearest), gif::GIFException);
+  EXPECT_NO_THROW(Image.Optimize(gif::optReducePalette | gif::optDropRedundant, gif::grGivenPalette, 8, gif::gdNearest));
+  TGIFImage Empty;
+  EXPECT_NO_THROW(Empty.Optimize(0x1F, gif::grGivenPalette, 8, gif::gdNearest));
+}
