@@ -38,7 +38,7 @@ void TGIFColorMap::WriteToStream(TStream* Stream, int Bits) {
   if (FCount == 0 && Bits <= 0) return;
   Bits = std::clamp(std::max(Bits, TableBits()), 1, 8);
   std::vector<std::uint8_t> Out(static_cast<std::size_t>(3) << Bits, 0);
-  std::memcpy(Out.data(), FTable.data(), static_cast<std::size_t>(FCount) * 3);
+  if (FCount > 0) std::memcpy(Out.data(), FTable.data(), static_cast<std::size_t>(FCount) * 3);
   Stream->WriteBuffer(Out.data(), static_cast<std::int64_t>(Out.size()));
 }
 
@@ -256,7 +256,7 @@ void TGIFColorMap::Assign(TPersistent* Source) {
     FCount = Map->FCount;
     FSorted = Map->FSorted;
     FTable.assign(static_cast<std::size_t>(FCapacity) * 3, 0);
-    std::memcpy(FTable.data(), Map->FTable.data(), static_cast<std::size_t>(FCount) * 3);
+    if (FCount > 0) std::memcpy(FTable.data(), Map->FTable.data(), static_cast<std::size_t>(FCount) * 3);
     Changed();
     return;
   }

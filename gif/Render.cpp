@@ -148,7 +148,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderCommon(bool Dithered) {
     Lookup = std::make_unique<TNetscapeColorLookup>();
     Ditherer = std::make_unique<TFloydSteinbergDitherer>(W, Lookup.get());
     TGIFColorMap* Map = EffectiveColorMap();
-    std::memcpy(Colors.data(), Map->Data(), static_cast<std::size_t>(std::min(Map->Count(), 256)) * 3);
+    if (Map->Count() > 0)
+      std::memcpy(Colors.data(), Map->Data(), static_cast<std::size_t>(std::min(Map->Count(), 256)) * 3);
     // Transparent pixels are not dithered: they take the web colour nearest the transparent
     // colour and are hidden by the mask.
     std::uint8_t R, G, B;
