@@ -1,0 +1,320 @@
+#include "picture/PxGIFCodec.h"
+
+#include <cstring>
+#include <vector>
+
+#include "picture/PxGIF.h"
+#include "picture/PxGraphUtils.h"
+
+namespace px {
+
+namespace {
+
+constexpr int kMaxCodes = 4096;
+constexpr int kStackSize = 4097;
+constexpr int kHashSlots = 17777;
+
+BYTE Percent(std::int64_t Done, std::int64_t Total) {
+  if (Total <= 0) return 0;
+  const std::int64_t p = (Done * 200 + Total) / (2 * Total);
+  return static_cast<BYTE>(p < 0 ? 0 : (p > 100 ? 100 : p));
+}
+
+// Reports the end of a run: 100 % normally, 0 % with the error's message when one passes.
+template <class F>
+void WithProgress(TPxGIFImage* Image, F Run) {
+  if (Image) Image->ReportProgress(psStarting, 0, "");
+  try {
+    Run();
+  } catch (const std::exception& e) {
+    if (Image) Image->ReportProgress(psEnding, 0, e.what());
+    throw;
+  }
+  if (Image) Image->ReportProgress(psEnding, 100, "");
+}
+
+}  // namespace
+
+std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& R) {
+  while (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held) &&
+         Source->Position() < Source->Size()) {
+    const std::uint32_t p = R.Position / 8;
+    std::memmove(R.Buffer, R.Buffer + p, 3);
+    R.Held -= static_cast<std::int32_t>(p * 8);
+    R.Position %= 8;
+    std::uint8_t count = 0;
+    Source->ReadBuffer(&count, 1);
+    if (count != 0) {
+      Source->ReadBuffer(R.Buffer + R.Held / 8, count);
+      R.Held += 8 * count;
+    }
+  }
+  if (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held)) return kEndOfData;
+  const std::uint32_t p = R.Position / 8;
+  std::uint32_t code = R.Buffer[p] | static_cast<std::uint32_t>(R.Buffer[p + 1]) << 8;
+  if (R.Width > 8) code |= static_cast<std::uint32_t>(R.Buffer[p + 2]) << 16;
+  code = (code >> (R.Position % 8)) & R.Mask;
+  R.Position += static_cast<std::uint32_t>(R.Width);
+  return static_cast<std::uint16_t>(code);
+}
+
+std::int64_t NextInterlacedRow(std::int64_t Row, std::int64_t Height, int& Pass) {
+  const std::int64_t next = Row + (Pass <= 1 ? 8 : (Pass == 2 ? 4 : 2));
+  if (next < Height) return next;
+  if (Pass == 0) {
+    Pass = 1;
+    if (Height > 4) return 4;
+  }
+  if (Pass == 1) {
+    Pass = 2;
+    if (Height > 2) return 2;
+  }
+  if (Pass == 2) {
+    Pass = 3;
+    return 1;
+  }
+  return next;
+}
+
+void StoreDecodedPixel(std::uint8_t Index, TRowWriter& W) {
+  if (W.Row >= W.Height) return;
+  switch (W.BitsPerPixel) {
+    case 1: {
+      std::uint8_t& b = W.Current[W.Column / 8];
+      const int bit = static_cast<int>(W.Column % 8);
+      if (bit == 0)
+        b = static_cast<std::uint8_t>(Index << 7);
+      else
+        b = static_cast<std::uint8_t>(b | Index << (7 - bit));
+      break;
+    }
+    case 4: {
+      std::uint8_t& b = W.Current[W.Column / 2];
+      if (W.Column % 2 == 0)
+        b = static_cast<std::uint8_t>(Index * 16);
+      else
+        b = static_cast<std::uint8_t>(b | Index);
+      break;
+    }
+    default:
+      W.Current[W.Column] = Index;
+      break;
+  }
+  if (++W.Column < W.Width) return;
+  W.Column = 0;
+  W.Row = W.Interlaced ? NextInterlacedRow(W.Row, W.Height, W.Pass) : W.Row + 1;
+  if (W.Row < W.Height) W.Current = W.Pixels + (W.Height - W.Row - 1) * W.Stride;
+}
+
+void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image, bool& Damaged,
+                 std::uint8_t* Pixels, int FrameBits, bool AcceptDamaged) {
+  Damaged = false;
+  std::vector<std::uint16_t> prefix(kMaxCodes, 0), suffix(kMaxCodes, 0), stack(kStackSize, 0);
+  WithProgress(Image, [&] {
+    std::uint8_t minimum = 0;
+    Source->ReadBuffer(&minimum, 1);
+    int min = minimum;
+    if (min < 2 || min > 9) {
+      if (!AcceptDamaged) RaisePxGifError("GIF code size not in range 2 to 9");
+      Damaged = true;
+      min = min < 2 ? 2 : 9;
+    }
+    TCodeReader reader;
+    reader.Width = min + 1;
+    reader.Mask = (1u << reader.Width) - 1;
+    TRowWriter writer;
+    writer.Width = Info.biWidth;
+    writer.Height = Info.biHeight < 0 ? -static_cast<std::int64_t>(Info.biHeight) : Info.biHeight;
+    writer.BitsPerPixel = Info.biBitCount;
+    writer.Interlaced = Interlaced;
+    writer.Stride = DibScanlineBytes(static_cast<std::int64_t>(Info.biBitCount) * writer.Width);
+    writer.Pixels = Pixels;
+    writer.Current = Pixels + (writer.Height - 1) * writer.Stride;
+    if (writer.Width <= 0 || writer.Height <= 0) return;  // nothing to fill
+
+    const std::uint32_t literalMask = (1u << (FrameBits < 1 ? 1 : (FrameBits > 8 ? 8 : FrameBits))) - 1;
+    const std::uint32_t clear = 1u << min, end = clear + 1, firstFree = clear + 2;
+    std::uint32_t next = firstFree, limit = 1u << reader.Width;
+    std::uint32_t old = 0, first = 0;
+    bool tableFull = false;
+    const std::int64_t size = Source->Size();
+
+    std::uint32_t code = PxLzwReadCode(Source, reader);
+    while (code != end && code != kEndOfData && writer.Row < writer.Height) {
+      if (code == clear) {
+        reader.Width = min + 1;
+        limit = 1u << reader.Width;
+        reader.Mask = limit - 1;
+        next = firstFree;
+        code = PxLzwReadCode(Source, reader);
+        old = code;
+        if (code == kEndOfData) break;
+        first = code & literalMask;
+        StoreDecodedPixel(static_cast<std::uint8_t>(first), writer);
+        tableFull = false;
+      } else {
+        const std::uint32_t in = code;
+        int depth = 0;
+        if (code >= next) {
+          code = old;
+          stack[0] = static_cast<std::uint16_t>(first);
+          depth = 1;
+        }
+        bool overflow = false;
+        while (code > literalMask) {
+          if (depth >= kStackSize - 1) {
+            if (!AcceptDamaged) RaisePxGifError("GIF encoded data is corrupt");
+            overflow = true;
+            break;
+          }
+          stack[static_cast<std::size_t>(depth++)] = suffix[code];
+          code = prefix[code];
+        }
+        if (overflow) Damaged = true;
+        if (Damaged) break;
+        first = code & literalMask;
+        stack[static_cast<std::size_t>(depth)] = static_cast<std::uint16_t>(first);
+        for (int i = depth; i >= 0; --i) StoreDecodedPixel(static_cast<std::uint8_t>(stack[static_cast<std::size_t>(i)]), writer);
+        if (!tableFull) {
+          prefix[next] = static_cast<std::uint16_t>(old);
+          suffix[next] = static_cast<std::uint16_t>(first);
+          ++next;
+          if (next >= limit) {
+            if (reader.Width == 12) {
+              tableFull = true;
+            } else {
+              ++reader.Width;
+              limit *= 2;
+              reader.Mask = limit - 1;
+            }
+          }
+        }
+        old = in;
+      }
+      code = PxLzwReadCode(Source, reader);
+      if (size > 0 && Image) Image->ReportProgress(psRunning, Percent(Source->Position(), size), "");
+    }
+    // Data that ends before the picture is whole (without its end code).
+    if (code == kEndOfData && writer.Row < writer.Height) {
+      if (!AcceptDamaged) throw EReadError("Stream read error");
+      Damaged = true;
+    }
+  });
+}
+
+void PxLzwWriteCode(TStream* Target, std::uint32_t Code, TCodeWriter& W) {
+  const std::uint32_t value = Code << (W.Position % 8);
+  const std::int32_t p = W.Position / 8;
+  W.Buffer[p] = static_cast<std::uint8_t>(W.Buffer[p] | (value & 0xFF));
+  W.Buffer[p + 1] = static_cast<std::uint8_t>(value >> 8);
+  W.Buffer[p + 2] = static_cast<std::uint8_t>(value >> 16);
+  W.Position += W.Width;
+  if (W.Position >= 2040) {
+    const std::uint8_t count = 255;
+    Target->WriteBuffer(&count, 1);
+    Target->WriteBuffer(W.Buffer, 255);
+    W.Buffer[0] = W.Buffer[255];
+    W.Buffer[1] = W.Buffer[256];
+    std::memset(W.Buffer + 2, 0, 255);
+    W.Position -= 2040;
+  }
+}
+
+void PxLzwFlush(TStream* Target, TCodeWriter& W) {
+  const std::int32_t n = (W.Position + 7) / 8;
+  if (n > 0) {
+    const std::uint8_t count = static_cast<std::uint8_t>(n);
+    Target->WriteBuffer(&count, 1);
+    Target->WriteBuffer(W.Buffer, n);
+  }
+  const std::uint8_t terminator = 0;
+  Target->WriteBuffer(&terminator, 1);
+}
+
+void PxLzwEncode(TStream* Target, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image,
+                 const std::uint8_t* Pixels) {
+  struct TEntry {
+    std::uint16_t Prefix;
+    std::uint16_t Code;
+    std::uint8_t Suffix;
+  };
+  const int bits = Info.biBitCount;
+  const std::int64_t width = Info.biWidth < 0 ? 0 : Info.biWidth;
+  const std::int64_t height = Info.biHeight < 0 ? -static_cast<std::int64_t>(Info.biHeight) : Info.biHeight;
+  const std::int64_t stride = DibScanlineBytes(bits * width);
+  std::vector<TEntry> entries(kMaxCodes, TEntry{0, 0, 0});
+  std::vector<std::int16_t> slots(kHashSlots, -1);
+
+  WithProgress(Image, [&] {
+    TCodeWriter writer;
+    const std::int32_t startWidth = bits == 1 ? 3 : bits + 1;
+    const std::uint8_t minimum = static_cast<std::uint8_t>(startWidth - 1);
+    Target->WriteBuffer(&minimum, 1);
+    const std::uint32_t clear = 1u << (startWidth - 1), end = clear + 1;
+    std::uint32_t last = end, limit = 1u << startWidth;
+    writer.Width = startWidth;
+    PxLzwWriteCode(Target, clear, writer);
+
+    std::uint32_t prefix = 0;
+    std::int32_t key = 0;
+    std::uint16_t run = 0;
+    std::int64_t row = 0;
+    int pass = 0;
+    for (std::int64_t done = 0; done < height; ++done) {
+      const std::uint8_t* line = Pixels + (height - 1 - row) * stride;
+      for (std::int64_t x = 0; x < width; ++x) {
+        std::uint32_t pixel;
+        if (bits == 8)
+          pixel = line[x];
+        else if (bits == 4)
+          pixel = x % 2 == 0 ? line[x / 2] >> 4 : line[x / 2] & 15;
+        else
+          pixel = (line[x / 8] >> (7 - x % 8)) & 1;
+        ++run;
+        if (run == 1) {
+          prefix = pixel;
+          key = EncoderHashBase(static_cast<std::int32_t>(pixel));
+          continue;
+        }
+        key = static_cast<std::int32_t>((static_cast<std::int64_t>(pixel) + run + 4) * key % kHashSlots);
+        std::int32_t slot = key;
+        while (slots[static_cast<std::size_t>(slot)] >= 0) {
+          const TEntry& e = entries[static_cast<std::size_t>(slots[static_cast<std::size_t>(slot)])];
+          if (e.Prefix == prefix && e.Suffix == pixel) break;
+          slot = slot + 1 == kHashSlots ? 0 : slot + 1;
+        }
+        if (slots[static_cast<std::size_t>(slot)] >= 0) {
+          prefix = entries[static_cast<std::size_t>(slots[static_cast<std::size_t>(slot)])].Code;
+          continue;
+        }
+        PxLzwWriteCode(Target, prefix, writer);
+        ++last;
+        entries[last] = TEntry{static_cast<std::uint16_t>(prefix), static_cast<std::uint16_t>(last),
+                               static_cast<std::uint8_t>(pixel)};
+        slots[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(last);
+        prefix = pixel;
+        key = EncoderHashBase(static_cast<std::int32_t>(pixel));
+        run = 1;
+        if (last >= limit) {
+          limit *= 2;
+          ++writer.Width;
+        } else if (last >= 4094) {
+          PxLzwWriteCode(Target, prefix, writer);
+          PxLzwWriteCode(Target, clear, writer);
+          run = 0;
+          last = end;
+          writer.Width = startWidth;
+          limit = 1u << startWidth;
+          std::fill(slots.begin(), slots.end(), static_cast<std::int16_t>(-1));
+        }
+      }
+      row = Interlaced ? NextInterlacedRow(row, height, pass) : row + 1;
+      if (Image) Image->ReportProgress(psRunning, Percent(done + 1, height), "");
+    }
+    if (run > 0) PxLzwWriteCode(Target, prefix, writer);
+    PxLzwWriteCode(Target, end, writer);
+    PxLzwFlush(Target, writer);
+  });
+}
+
+}  // namespace px
