@@ -261,6 +261,23 @@ TEST(Painter, ImagesGoWhilePaintersRunOrWaitInSynchronize) {
     if (Round % 2) PumpUntil([&] { return Frames > Round; }, 200);
     Image.reset();
   }
+  // Frames with long extension lists keep the painter thread reading the image between its
+  // steps: freeing the image then must wait until the thread has let go of it.
+  for (int Round = 0; Round < 30; ++Round) {
+    auto Image = Animation({0, 0}, 0);
+    for (int f = 0; f < 2; ++f)
+      for (int e = 0; e < 3000; ++e) {
+        gif::TGIFSubImage* F = Image->Images().FrameAt(f);
+        F->Extensions().Add(new gif::TGIFCommentExtension(F));
+      }
+    Image->SetAnimationSpeed(-1);
+    TGIFPainter* P = nullptr;
+    Image->StartPainter(&P, S->Canvas(), kAnimate | gif::drLoop | gif::drThreaded, TRect{0, 0, 4, 4})->Start();
+    // Free the image right after one of the painter's steps ran: the thread goes on reading.
+    for (int Steps = 0; Steps < 1 + Round % 4;)
+      if (CheckSynchronize(5)) ++Steps;
+    Image.reset();
+  }
   // Clearing from one of the painter's own events (a step on this thread) does not wait for it.
   auto Image = Animation({0, 0}, 0);
   Image->SetAnimationSpeed(-1);
