@@ -75,8 +75,11 @@ void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduc
         if (!G || (G->DisposalMethod() != 2 && G->DisposalMethod() != 3) || Next->Transparent()) continue;
         TRect R;
         if (!Intersect(F->FrameRect(), Next->FrameRect(), R)) continue;
-        // The disposal only stops mattering when the next, opaque frame covers all of this one.
-        if (SameRect(R, F->FrameRect())) G->SetDisposalMethod(0);
+        // The disposal only stops mattering when the next, opaque frame covers all of this one
+        // and is not itself undone (restored to the previous state, which is this disposal's).
+        const bool NextRestores =
+            Next->GraphicControlExtension() && Next->GraphicControlExtension()->DisposalMethod() == 3;
+        if (SameRect(R, F->FrameRect()) && !NextRestores) G->SetDisposalMethod(0);
         ++Counter;
         Report();
       }

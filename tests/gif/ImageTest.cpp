@@ -4,6 +4,7 @@
 
 #include "PictureTestUtil.h"
 #include "gif/GIFImage.h"
+#include "support/TestSupport.h"
 
 using namespace giftest;
 using gif::TGIFImage;
@@ -322,4 +323,43 @@ TEST(FrameDraw, PlacementTilingAndTransparency) {
     EXPECT_EQ(At(Q, 8, Scale, Scale), (Rgb{0, 255, 0})) << Scale;
     EXPECT_EQ(At(Q, 8, 2 * Scale, 0), (Rgb{255, 255, 0})) << Scale;
   }
+}
+
+TEST(GIFImage, RegistryServesLayoutsFilesAndPaletteScreens) {
+  gif::RegisterGIFImageFormats();
+  EXPECT_FALSE(gif::PaletteDisplay);  // the stand-in screen has 32 bits per pixel
+  // A layout's picture data names the class, then the plain GIF stream follows.
+  const Bytes Gif = SimpleGif(3, 2, Bytes{0, 1, 2, 3, 0, 1}, 4);
+  TMemoryStream Data;
+  const std::string Name = "TGIFImage";
+  const BYTE Length = static_cast<BYTE>(Name.size());
+  Data.WriteBuffer(&Length, 1);
+  Data.WriteBuffer(Name.data(), Length);
+  Data.WriteBuffer(Gif.data(), static_cast<std::int64_t>(Gif.size()));
+  Data.SetPosition(0);
+  TPicture Picture;
+  Picture.ReadData(&Data);
+  ASSERT_NE(Picture.Graphic(), nullptr);
+  EXPECT_EQ(Picture.Graphic()->ClassType(), TGIFImage::StaticClass());
+  EXPECT_EQ(Picture.Width(), 3);
+  // Files by extension, in any case.
+  testsupport::TempDir Dir;
+  testsupport::WriteFile(Dir / "car.GIF", std::vector<unsigned char>(Gif.begin(), Gif.end()));
+  TPicture FromFile;
+  FromFile.LoadFromFile((Dir / "car.GIF").string());
+  EXPECT_EQ(FromFile.Graphic()->ClassType(), TGIFImage::StaticClass());
+  gif::UnregisterGIFImageFormats();
+
+  // On a screen of 8 bits per pixel the default options dither onto the 216 web colours.
+  GdiSetScreenBitsPerPixel(8);
+  gif::RegisterGIFImageFormats();
+  EXPECT_TRUE(gif::PaletteDisplay);
+  Loaded L = Load(Gif);
+  EXPECT_TRUE(L.Image->ShouldDither());
+  EXPECT_GE(EntriesOf(L.Image->Images().FrameAt(0)->RenderBitmap()->Palette()).size(), 216u);
+  gif::UnregisterGIFImageFormats();
+  GdiSetScreenBitsPerPixel(32);
+  gif::RegisterGIFImageFormats();
+  EXPECT_FALSE(gif::PaletteDisplay);
+  gif::UnregisterGIFImageFormats();
 }
