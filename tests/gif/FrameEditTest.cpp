@@ -360,3 +360,29 @@ TEST(Optimize, DisposalsProgressAndTheReductionCheck) {
   TGIFImage Empty;
   EXPECT_NO_THROW(Empty.Optimize(0x1F, gif::grGivenPalette, 8, gif::gdNearest));
 }
+
+TEST(FrameImport, BitmapsOfEveryDepthComeBackUnchanged) {
+  // A bitmap added to an image, written as GIF and read again shows the same pixels.
+  for (int Seed = 0; Seed < 24; ++Seed) {
+    Rng R(static_cast<std::uint64_t>(Seed) + 5);
+    const TPixelFormat Formats[] = {pf1bit, pf4bit, pf8bit, pf24bit, pf32bit};
+    const TPixelFormat Format = Formats[Seed % 5];
+    const int W = 1 + R.Below(40), H = 1 + R.Below(20);
+    const int Colors = Format == pf1bit ? 2 : Format == pf4bit ? 16 : 200;
+    std::vector<Rgb> Table;
+    for (int i = 0; i < Colors; ++i)
+      Table.push_back(Rgb{static_cast<std::uint8_t>(R.Below(256)), static_cast<std::uint8_t>(R.Below(256)),
+                          static_cast<std::uint8_t>(R.Below(256))});
+    auto B = PaintBitmap24(W, H, [&](int, int) { return Table[static_cast<std::size_t>(R.Below(Colors))]; });
+    if (Format != pf24bit) B->SetPixelFormat(Format);
+    const auto Want = PixelsOf(B.get());
+    TGIFImage Image;
+    Image.SetColorReduction(gif::grKeepTrueColor);
+    Image.Add(B.get());
+    Loaded L = Load(Save(Image));
+    ASSERT_TRUE(L.Error.empty()) << Seed << ": " << L.Error;
+    TBitmap Back;
+    Back.Assign(L.Image.get());
+    EXPECT_EQ(PixelsOf(&Back), Want) << Seed << " format " << int(Format);
+  }
+}

@@ -363,3 +363,28 @@ TEST(GIFImage, RegistryServesLayoutsFilesAndPaletteScreens) {
   EXPECT_FALSE(gif::PaletteDisplay);
   gif::UnregisterGIFImageFormats();
 }
+
+TEST(GIFImage, RenderFramesOnLoad) {
+  const Bytes Gif = SimpleGif(3, 2, Bytes{0, 1, 2, 3, 0, 1}, 4);
+  std::vector<bool> Redraw;
+  auto Count = [&](TGIFImage& I) {
+    I.OnProgress = [&](TObject*, TProgressStage Stage, BYTE, bool R, const TRect&, const std::string& M) {
+      if (Stage == psRunning && M == "Loading...") Redraw.push_back(R);
+    };
+  };
+  TGIFImage Plain;
+  Count(Plain);
+  auto S = StreamOf(Gif);
+  Plain.LoadFromStream(S.get());
+  EXPECT_FALSE(Plain.Images().FrameAt(0)->HasBitmapCache());
+  ASSERT_FALSE(Redraw.empty());
+  EXPECT_FALSE(Redraw.back());
+  gif::RenderFramesOnLoad = true;
+  TGIFImage Rendered;
+  Count(Rendered);
+  auto S2 = StreamOf(Gif);
+  Rendered.LoadFromStream(S2.get());
+  gif::RenderFramesOnLoad = false;
+  EXPECT_TRUE(Rendered.Images().FrameAt(0)->HasBitmapCache());
+  EXPECT_TRUE(Redraw.back());
+}
