@@ -107,7 +107,7 @@ void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduc
         if (F->IsEmpty() || !F->Transparent()) continue;
         // A frame restored to the background clears its whole rectangle, transparent border
         // included: cropping it would leave that border showing.
-        if (F->GraphicControlExtension()->DisposalMethod() == 2) continue;
+        if (!F->GraphicControlExtension() || F->GraphicControlExtension()->DisposalMethod() == 2) continue;
         const int Delay = F->GraphicControlExtension() ? F->GraphicControlExtension()->DelayTime() : 0;
         F->CropTransparentBorders();
         if (F->IsEmpty()) {
