@@ -388,3 +388,17 @@ TEST(GIFImage, RenderFramesOnLoad) {
   EXPECT_TRUE(Rendered.Images().FrameAt(0)->HasBitmapCache());
   EXPECT_TRUE(Redraw.back());
 }
+
+TEST(FrameDraw, TilingAScreenOfNoSizeEnds) {
+  // A stream may declare a logical screen of 0 x 0 around its frames: tiles then step by the
+  // frame's own size instead of standing still.
+  TGIFImage Image;
+  gif::TGIFSubImage* F = AddFrame(Image, 0, 0, 2, 2, {0, 1, 2, 3}, kFour);
+  Image.Header().SetWidth(0);
+  Image.Header().SetHeight(0);
+  auto Target = Canvas(6, 4, clBlack);
+  F->DrawFrame(Target->Canvas(), TRect{0, 0, 6, 4}, true, false);
+  const auto P = PixelsOf(Target.get());
+  EXPECT_EQ(At(P, 6, 4, 2), (Rgb{255, 0, 0}));
+  EXPECT_EQ(At(P, 6, 5, 3), (Rgb{255, 255, 255}));
+}
