@@ -199,7 +199,7 @@ TGIFSubImage* TGIFImageList::FrameAt(int Index) const { return static_cast<TGIFS
 
 void TGIFImageList::LoadFromStream(TStream* Stream, TObject* Parent) {
   auto* Image = dynamic_cast<TGIFImage*>(Parent);
-  if (!Image) throw EConvertError("Invalid class typecast");
+  if (!Image) throw EInvalidCast();
   auto NextBlockByte = [Stream](std::uint8_t& B) {
     do {
       if (Stream->Read(&B, 1) != 1) return false;

@@ -80,7 +80,7 @@ TGIFExtension* TGIFExtensionList::ExtensionAt(int Index) const {
 
 void TGIFExtensionList::LoadFromStream(TStream* Stream, TObject* Parent) {
   auto* Frame = dynamic_cast<TGIFSubImage*>(Parent);
-  if (!Frame) throw EConvertError("Invalid class typecast");
+  if (!Frame) throw EInvalidCast();
   std::uint8_t B = 0;
   if (Stream->Read(&B, 1) != 1) return;
   while (B != ',' && B != ';') {

@@ -64,7 +64,7 @@ TEST(GifExtensions, ExtensionListStopsAtTheFrame) {
   EXPECT_EQ(W, std::vector<std::string>{"Invalid extension introducer"});
   EXPECT_EQ(Frame.Extensions().Count(), 3);
   // The parent must be a frame.
-  EXPECT_THROW(Frame.Extensions().LoadFromStream(S.get(), &Image), EConvertError);
+  EXPECT_THROW(Frame.Extensions().LoadFromStream(S.get(), &Image), EInvalidCast);
   // Wrong label for the object and wrong introducer.
   gif::TGIFCommentExtension C(&Frame);
   S = StreamOf({0x21, 0xF9, 0});
