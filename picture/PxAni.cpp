@@ -49,7 +49,7 @@ bool RiffSkipChunk(TStream* S, std::uint32_t Size) { return SkipBytes(S, PadSize
 // Zero-fills Capacity bytes of Buffer and reads min(Capacity, Size) of the body into it; false
 // when fewer came. Then skips the rest of the body and the pad byte.
 bool RiffReadChunkLimited(TStream* S, void* Buffer, std::int64_t Capacity, std::uint32_t Size) {
-  std::memset(Buffer, 0, static_cast<std::size_t>(Capacity));
+  if (Capacity > 0) std::memset(Buffer, 0, static_cast<std::size_t>(Capacity));
   const std::int64_t want = std::min<std::int64_t>(Capacity, Size);
   if (S->Read(Buffer, want) != want) return false;
   SkipBytes(S, PadSize(Size) - want);
@@ -530,6 +530,9 @@ void TPxAni::WriteRiff(TStream* Stream) {
     w.End();
   }
   FHeader.Icons = static_cast<std::uint32_t>(IconCount());
+  // A graphic read from a file without "anih" still writes a header that reads back.
+  FHeader.Flags |= 1;
+  if (FHeader.HeaderSize == 0) FHeader.HeaderSize = sizeof(TAniHeader);
   w.Begin(FourCC("anih"));
   std::uint8_t header[36];
   std::uint32_t fields[9];

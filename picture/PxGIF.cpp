@@ -129,7 +129,8 @@ void TPxGIFFrame::RecreateBitmap() { BitmapCache = std::make_unique<TBitmap>(); 
 TBitmap* TPxGIFFrame::DecodedBitmap() {
   if (BitmapCache && !BitmapCache->Empty()) return BitmapCache.get();
   RecreateBitmap();
-  if (ItemData->CodeStream) {
+  // A frame without pixels (no width or height, here or on the logical screen) stays empty.
+  if (ItemData->CodeStream && ItemData->ImageWidth > 0 && ItemData->ImageHeight > 0) {
     TMemoryStream dib;
     DecodeToDib(&dib);
     BitmapCache->LoadFromStream(&dib);
@@ -551,8 +552,10 @@ TBitmap* TPxGIFImage::CurrentBitmap() {
 void TPxGIFImage::RecomputeScreenSize() {
   std::int64_t width = 0, height = 0;
   for (const auto& frame : FrameList) {
-    width = std::max<std::int64_t>(width, frame->PixelWidth() + static_cast<std::int64_t>(frame->OriginX));
-    height = std::max<std::int64_t>(height, frame->PixelHeight() + static_cast<std::int64_t>(frame->OriginY));
+    const std::int64_t w = frame->PixelWidth(), h = frame->PixelHeight();
+    if (w == 0 || h == 0) continue;  // a frame without pixels covers nothing
+    width = std::max<std::int64_t>(width, w + frame->OriginX);
+    height = std::max<std::int64_t>(height, h + frame->OriginY);
   }
   LogicalWidth = static_cast<std::uint16_t>(std::clamp<std::int64_t>(width, 0, 0xFFFF));
   LogicalHeight = static_cast<std::uint16_t>(std::clamp<std::int64_t>(height, 0, 0xFFFF));

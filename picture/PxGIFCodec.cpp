@@ -129,8 +129,8 @@ void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced,
     writer.Interlaced = Interlaced;
     writer.Stride = DibScanlineBytes(static_cast<std::int64_t>(Info.biBitCount) * writer.Width);
     writer.Pixels = Pixels;
-    writer.Current = Pixels + (writer.Height - 1) * writer.Stride;
     if (writer.Width <= 0 || writer.Height <= 0) return;  // nothing to fill
+    writer.Current = Pixels + (writer.Height - 1) * writer.Stride;
 
     const std::uint32_t literalMask = (1u << (FrameBits < 1 ? 1 : (FrameBits > 8 ? 8 : FrameBits))) - 1;
     const std::uint32_t clear = 1u << min, end = clear + 1, firstFree = clear + 2;

@@ -354,8 +354,14 @@ void TPxGIFFrame::WriteLocalColors(TStream* Target) {
 }
 
 void TPxGIFFrame::WriteImageData(TStream* Target) {
-  if (ItemData->CodeStream && ItemData->CodeStream->Size() > 0)
-    Target->WriteBuffer(ItemData->CodeStream->Memory(), ItemData->CodeStream->Size());
+  if (!ItemData->CodeStream || ItemData->CodeStream->Size() == 0) return;
+  const auto* data = static_cast<const std::uint8_t*>(ItemData->CodeStream->Memory());
+  const std::int64_t size = ItemData->CodeStream->Size();
+  Target->WriteBuffer(data, size);
+  // Data that was cut short gets its terminator, so that the blocks after it stay blocks.
+  std::int64_t at = 1;
+  while (at < size && data[at] != 0) at += data[at] + 1;
+  if (at >= size) WriteByte(Target, 0);
 }
 
 void TPxGIFImage::EncodeAllFrames() {

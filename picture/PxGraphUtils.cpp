@@ -63,8 +63,8 @@ struct TIconEntry {
 };
 
 // Colour depth an entry stands for, for choosing among entries.
-int EntryDepth(const TIconEntry& E) {
-  int depth = E.Planes * E.BitCount;
+std::int64_t EntryDepth(const TIconEntry& E) {
+  const std::int64_t depth = static_cast<std::int64_t>(E.Planes) * E.BitCount;
   if (depth > 0) return depth;
   switch (E.ColorCount & 0xFF) {
     case 2: return 1;

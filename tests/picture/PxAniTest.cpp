@@ -151,6 +151,12 @@ TEST(AniReader, WithoutHeader) {
   EXPECT_EQ(ani.Header().DisplayRate, 0u);
   ani.ScheduleNextFrame();
   EXPECT_EQ(ani.Timer()->Interval(), 100u);
+  // Written with a header that reads back.
+  TPxAni back;
+  Load(back, Save(ani));
+  EXPECT_EQ(back.IconCount(), 2);
+  EXPECT_EQ(back.Header().Flags, 1u);
+  EXPECT_EQ(back.Header().HeaderSize, 36u);
 }
 
 TEST(AniReader, DamageAfterTheFirstIconsEndsReadingQuietly) {

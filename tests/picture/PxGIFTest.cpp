@@ -181,6 +181,12 @@ TEST(PxGifReader, TruncatedFrameStaysMarked) {
   ASSERT_EQ(image.FrameCount(), 1);
   EXPECT_TRUE(image.FrameAt(0)->IsCorrupt);
   EXPECT_EQ(image.Width(), 4);
+  // Written back with a terminator: a comment after it stays a comment.
+  image.GifData->ImageComment.Add("after");
+  TPxGIFImage back;
+  Load(back, Save(image));
+  EXPECT_EQ(back.FrameCount(), 1);
+  EXPECT_EQ(back.GifData->ImageComment.Text(), "after\r\n");
   // Every cut of a small file: an error or an image, nothing else.
   const Bytes whole = Simple().Loop(2).Comment({"c"}).Control(4, 1).Image(0, 0, 4, 2, kPixels).Comment({"x"}).Trailer().File();
   for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
@@ -240,6 +246,19 @@ TEST(PxGifReader, SizesDelaysAndDisposal) {
   const Bytes out = Save(image);
   // The last graphic control block carries the frame's settings: delay 5, disposal 1, index 3.
   EXPECT_NE(Find(out, {0x21, 0xF9, 4, 0x05, 5, 0, 3, 0}), std::string::npos);
+}
+
+TEST(PxGifReader, FrameWithoutPixels) {
+  // Width 0 on a logical screen of width 0: an empty frame, written back as it came.
+  TPxGIFImage image;
+  Load(image, GifBuilder().Screen(0, 2, 2).Image(0, 0, 0, 2, kPixels).Image(0, 0, 4, 2, kPixels).Image(50000, 0, 0, 2, kPixels).Trailer().File());
+  ASSERT_EQ(image.FrameCount(), 3);
+  EXPECT_TRUE(image.FrameAt(0)->DecodedBitmap()->Empty());
+  EXPECT_EQ(image.Width(), 0);
+  TPxGIFImage back;
+  Load(back, Save(image));
+  EXPECT_EQ(back.FrameCount(), 3);
+  EXPECT_EQ(back.LogicalWidth, 4);  // frames without pixels do not widen the screen
 }
 
 TEST(PxGifReader, InterlacedFrame) {
