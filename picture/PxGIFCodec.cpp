@@ -35,7 +35,10 @@ void WithProgress(TPxGIFImage* Image, F Run) {
 
 }  // namespace
 
-std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& R) {
+namespace {
+
+// Refills the buffer with whole sub-blocks until a code of the current width is there.
+void Refill(TStream* Source, TCodeReader& R) {
   while (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held) &&
          Source->Position() < Source->Size()) {
     const std::uint32_t p = R.Position / 8;
@@ -49,7 +52,13 @@ std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& R) {
       R.Held += 8 * count;
     }
   }
-  if (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held)) return kEndOfData;
+}
+
+inline std::uint16_t ReadCode(TStream* Source, TCodeReader& R) {
+  if (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held)) {
+    Refill(Source, R);
+    if (R.Position + static_cast<std::uint32_t>(R.Width) > static_cast<std::uint32_t>(R.Held)) return kEndOfData;
+  }
   const std::uint32_t p = R.Position / 8;
   std::uint32_t code = R.Buffer[p] | static_cast<std::uint32_t>(R.Buffer[p + 1]) << 8;
   if (R.Width > 8) code |= static_cast<std::uint32_t>(R.Buffer[p + 2]) << 16;
@@ -57,6 +66,10 @@ std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& R) {
   R.Position += static_cast<std::uint32_t>(R.Width);
   return static_cast<std::uint16_t>(code);
 }
+
+}  // namespace
+
+std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& R) { return ReadCode(Source, R); }
 
 std::int64_t NextInterlacedRow(std::int64_t Row, std::int64_t Height, int& Pass) {
   const std::int64_t next = Row + (Pass <= 1 ? 8 : (Pass == 2 ? 4 : 2));
@@ -76,35 +89,156 @@ std::int64_t NextInterlacedRow(std::int64_t Row, std::int64_t Height, int& Pass)
   return next;
 }
 
-void StoreDecodedPixel(std::uint8_t Index, TRowWriter& W) {
+namespace {
+
+template <int Bits>
+inline void Store(std::uint8_t Index, TRowWriter& W) {
   if (W.Row >= W.Height) return;
-  switch (W.BitsPerPixel) {
-    case 1: {
-      std::uint8_t& b = W.Current[W.Column / 8];
-      const int bit = static_cast<int>(W.Column % 8);
-      if (bit == 0)
-        b = static_cast<std::uint8_t>(Index << 7);
-      else
-        b = static_cast<std::uint8_t>(b | Index << (7 - bit));
-      break;
-    }
-    case 4: {
-      std::uint8_t& b = W.Current[W.Column / 2];
-      if (W.Column % 2 == 0)
-        b = static_cast<std::uint8_t>(Index * 16);
-      else
-        b = static_cast<std::uint8_t>(b | Index);
-      break;
-    }
-    default:
-      W.Current[W.Column] = Index;
-      break;
+  if constexpr (Bits == 1) {
+    std::uint8_t& b = W.Current[W.Column / 8];
+    const int bit = static_cast<int>(W.Column % 8);
+    if (bit == 0)
+      b = static_cast<std::uint8_t>(Index << 7);
+    else
+      b = static_cast<std::uint8_t>(b | Index << (7 - bit));
+  } else if constexpr (Bits == 4) {
+    std::uint8_t& b = W.Current[W.Column / 2];
+    if (W.Column % 2 == 0)
+      b = static_cast<std::uint8_t>(Index * 16);
+    else
+      b = static_cast<std::uint8_t>(b | Index);
+  } else {
+    W.Current[W.Column] = Index;
   }
   if (++W.Column < W.Width) return;
   W.Column = 0;
   W.Row = W.Interlaced ? NextInterlacedRow(W.Row, W.Height, W.Pass) : W.Row + 1;
   if (W.Row < W.Height) W.Current = W.Pixels + (W.Height - W.Row - 1) * W.Stride;
 }
+
+// Stores Stack[Depth], ..., Stack[0]; 8-bit rows take whole runs at once.
+template <int Bits>
+inline void StoreString(const std::uint16_t* Stack, int Depth, TRowWriter& W) {
+  if constexpr (Bits == 8) {
+    int i = Depth;
+    while (i >= 0 && W.Row < W.Height) {
+      const std::int64_t room = W.Width - W.Column;
+      const std::int64_t n = std::min<std::int64_t>(room, i + 1);
+      std::uint8_t* out = W.Current + W.Column;
+      for (std::int64_t k = 0; k < n; ++k) out[k] = static_cast<std::uint8_t>(Stack[i - k]);
+      i -= static_cast<int>(n);
+      W.Column += n;
+      if (W.Column == W.Width) {
+        W.Column = 0;
+        W.Row = W.Interlaced ? NextInterlacedRow(W.Row, W.Height, W.Pass) : W.Row + 1;
+        if (W.Row < W.Height) W.Current = W.Pixels + (W.Height - W.Row - 1) * W.Stride;
+      }
+    }
+  } else {
+    for (int i = Depth; i >= 0; --i) Store<Bits>(static_cast<std::uint8_t>(Stack[i]), W);
+  }
+}
+
+}  // namespace
+
+void StoreDecodedPixel(std::uint8_t Index, TRowWriter& W) {
+  switch (W.BitsPerPixel) {
+    case 1: Store<1>(Index, W); break;
+    case 4: Store<4>(Index, W); break;
+    default: Store<8>(Index, W); break;
+  }
+}
+
+namespace {
+
+struct TDecodeState {
+  TStream* Source;
+  TPxGIFImage* Image;
+  bool AcceptDamaged;
+  bool& Damaged;
+  int Minimum;
+  std::uint32_t LiteralMask;
+  std::uint16_t* Prefix;
+  std::uint16_t* Suffix;
+  std::uint16_t* Stack;
+};
+
+template <int Bits>
+void DecodeCodes(TDecodeState& D, TCodeReader& Reader, TRowWriter& Writer) {
+  const std::uint32_t literalMask = D.LiteralMask;
+  const std::uint32_t clear = 1u << D.Minimum, end = clear + 1, firstFree = clear + 2;
+  std::uint32_t next = firstFree, limit = 1u << Reader.Width;
+  std::uint32_t old = 0, first = 0;
+  bool tableFull = false;
+  const std::int64_t size = D.Source->Size();
+  const bool report = D.Image && size > 0 && D.Image->OnProgress;
+  std::uint16_t* prefix = D.Prefix;
+  std::uint16_t* suffix = D.Suffix;
+  std::uint16_t* stack = D.Stack;
+
+  std::uint32_t code = ReadCode(D.Source, Reader);
+  while (code != end && code != kEndOfData && Writer.Row < Writer.Height) {
+    if (code == clear) {
+      Reader.Width = D.Minimum + 1;
+      limit = 1u << Reader.Width;
+      Reader.Mask = limit - 1;
+      next = firstFree;
+      code = ReadCode(D.Source, Reader);
+      old = code;
+      if (code == kEndOfData) break;
+      first = code & literalMask;
+      Store<Bits>(static_cast<std::uint8_t>(first), Writer);
+      tableFull = false;
+    } else {
+      const std::uint32_t in = code;
+      int depth = 0;
+      if (code >= next) {
+        code = old;
+        stack[0] = static_cast<std::uint16_t>(first);
+        depth = 1;
+      }
+      bool overflow = false;
+      while (code > literalMask) {
+        if (depth >= kStackSize - 1) {
+          if (!D.AcceptDamaged) RaisePxGifError("GIF encoded data is corrupt");
+          overflow = true;
+          break;
+        }
+        stack[depth++] = suffix[code];
+        code = prefix[code];
+      }
+      if (overflow) D.Damaged = true;
+      if (D.Damaged) break;
+      first = code & literalMask;
+      stack[depth] = static_cast<std::uint16_t>(first);
+      StoreString<Bits>(stack, depth, Writer);
+      if (!tableFull) {
+        prefix[next] = static_cast<std::uint16_t>(old);
+        suffix[next] = static_cast<std::uint16_t>(first);
+        ++next;
+        if (next >= limit) {
+          if (Reader.Width == 12) {
+            tableFull = true;
+          } else {
+            ++Reader.Width;
+            limit *= 2;
+            Reader.Mask = limit - 1;
+          }
+        }
+      }
+      old = in;
+    }
+    code = ReadCode(D.Source, Reader);
+    if (report) D.Image->ReportProgress(psRunning, Percent(D.Source->Position(), size), "");
+  }
+  // Data that ends before the picture is whole (without its end code).
+  if (code == kEndOfData && Writer.Row < Writer.Height) {
+    if (!D.AcceptDamaged) throw EReadError("Stream read error");
+    D.Damaged = true;
+  }
+}
+
+}  // namespace
 
 void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image, bool& Damaged,
                  std::uint8_t* Pixels, int FrameBits, bool AcceptDamaged) {
@@ -132,72 +266,13 @@ void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced,
     if (writer.Width <= 0 || writer.Height <= 0) return;  // nothing to fill
     writer.Current = Pixels + (writer.Height - 1) * writer.Stride;
 
-    const std::uint32_t literalMask = (1u << (FrameBits < 1 ? 1 : (FrameBits > 8 ? 8 : FrameBits))) - 1;
-    const std::uint32_t clear = 1u << min, end = clear + 1, firstFree = clear + 2;
-    std::uint32_t next = firstFree, limit = 1u << reader.Width;
-    std::uint32_t old = 0, first = 0;
-    bool tableFull = false;
-    const std::int64_t size = Source->Size();
-
-    std::uint32_t code = PxLzwReadCode(Source, reader);
-    while (code != end && code != kEndOfData && writer.Row < writer.Height) {
-      if (code == clear) {
-        reader.Width = min + 1;
-        limit = 1u << reader.Width;
-        reader.Mask = limit - 1;
-        next = firstFree;
-        code = PxLzwReadCode(Source, reader);
-        old = code;
-        if (code == kEndOfData) break;
-        first = code & literalMask;
-        StoreDecodedPixel(static_cast<std::uint8_t>(first), writer);
-        tableFull = false;
-      } else {
-        const std::uint32_t in = code;
-        int depth = 0;
-        if (code >= next) {
-          code = old;
-          stack[0] = static_cast<std::uint16_t>(first);
-          depth = 1;
-        }
-        bool overflow = false;
-        while (code > literalMask) {
-          if (depth >= kStackSize - 1) {
-            if (!AcceptDamaged) RaisePxGifError("GIF encoded data is corrupt");
-            overflow = true;
-            break;
-          }
-          stack[static_cast<std::size_t>(depth++)] = suffix[code];
-          code = prefix[code];
-        }
-        if (overflow) Damaged = true;
-        if (Damaged) break;
-        first = code & literalMask;
-        stack[static_cast<std::size_t>(depth)] = static_cast<std::uint16_t>(first);
-        for (int i = depth; i >= 0; --i) StoreDecodedPixel(static_cast<std::uint8_t>(stack[static_cast<std::size_t>(i)]), writer);
-        if (!tableFull) {
-          prefix[next] = static_cast<std::uint16_t>(old);
-          suffix[next] = static_cast<std::uint16_t>(first);
-          ++next;
-          if (next >= limit) {
-            if (reader.Width == 12) {
-              tableFull = true;
-            } else {
-              ++reader.Width;
-              limit *= 2;
-              reader.Mask = limit - 1;
-            }
-          }
-        }
-        old = in;
-      }
-      code = PxLzwReadCode(Source, reader);
-      if (size > 0 && Image) Image->ReportProgress(psRunning, Percent(Source->Position(), size), "");
-    }
-    // Data that ends before the picture is whole (without its end code).
-    if (code == kEndOfData && writer.Row < writer.Height) {
-      if (!AcceptDamaged) throw EReadError("Stream read error");
-      Damaged = true;
+    TDecodeState state{Source, Image, AcceptDamaged, Damaged, min,
+                       (1u << (FrameBits < 1 ? 1 : (FrameBits > 8 ? 8 : FrameBits))) - 1,
+                       prefix.data(), suffix.data(), stack.data()};
+    switch (writer.BitsPerPixel) {
+      case 1: DecodeCodes<1>(state, reader, writer); break;
+      case 4: DecodeCodes<4>(state, reader, writer); break;
+      default: DecodeCodes<8>(state, reader, writer); break;
     }
   });
 }
