@@ -1,6 +1,7 @@
 #include "platform/ui/Controls.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/ui/Published.h"
 #include "platform/ui/QtHost.h"
@@ -427,7 +428,63 @@ void TWinControl::Broadcast(TMessage& Message) {
   }
 }
 
+struct TWinControl::TMessageTable {
+  struct TEntry {
+    UINT Msg;
+    std::atomic<TMessageHandler> Handler;
+  };
+  TEntry Entries[1];
+  TEntry* Find(UINT Msg) {
+    for (TEntry& e : Entries)
+      if (e.Msg == Msg) return &e;
+    return nullptr;
+  }
+};
+
+TWinControl::TMessageTable& TWinControl::OwnMessages() {
+  static TMessageTable table{{{WM_PRINTCLIENT, {&TWinControl::PrintClient}}}};
+  return table;
+}
+
+TWinControl::TMessageHandler TWinControl::MessageHandler(UINT Msg) {
+  TMessageTable::TEntry* entry = OwnMessages().Find(Msg);
+  return entry ? entry->Handler.load() : nullptr;
+}
+
+bool TWinControl::SetMessageHandler(UINT Msg, TMessageHandler Handler) {
+  TMessageTable::TEntry* entry = OwnMessages().Find(Msg);
+  if (!entry) return false;
+  entry->Handler.store(Handler);
+  return true;
+}
+
+void TWinControl::PrintClient(TWinControl* Control, TMessage& Message) {
+  HDC dc = reinterpret_cast<HDC>(Message.WParam);
+  if (!dc) return;
+  // A copy: painting may add or remove controls.
+  std::vector<TControl*> controls = Control->FControls;
+  for (TControl* control : controls) {
+    if (!control->Visible()) continue;
+    const int saved = SaveDC(dc);
+    POINT origin;
+    GetViewportOrgEx(dc, &origin);
+    SetViewportOrgEx(dc, origin.x + control->Left(), origin.y + control->Top(), nullptr);
+    IntersectClipRect(dc, 0, 0, control->Width(), control->Height());
+    try {
+      control->Perform(WM_PAINT, Message.WParam, 0);
+    } catch (...) {
+      RestoreDC(dc, saved);
+      throw;
+    }
+    RestoreDC(dc, saved);
+  }
+}
+
 void TWinControl::WndProc(TMessage& Message) {
+  if (TMessageHandler handler = MessageHandler(Message.Msg)) {
+    handler(this, Message);
+    return;
+  }
   switch (Message.Msg) {
     case CM_DIALOGCHAR: {
       TMessage message{Message.Msg, Message.WParam, Message.LParam, 0};

@@ -316,6 +316,15 @@ class TWinControl : public TControl {
 
   void WndProc(TMessage& Message) override;
 
+  // The class's own message handlers by message number: a table fixed with the class whose
+  // entries can be replaced at run time; WndProc runs an entry before anything else. The table
+  // holds WM_PRINTCLIENT: the visible controls paint into the device context of WParam, each at
+  // its place and clipped to its bounds (the context is handed back as it came).
+  using TMessageHandler = void (*)(TWinControl* Control, TMessage& Message);
+  static TMessageHandler MessageHandler(UINT Msg);  // null when the table has no entry
+  // Replaces the entry of Msg; false (nothing changes) when the table has none.
+  static bool SetMessageHandler(UINT Msg, TMessageHandler Handler);
+
   int ControlCount() const { return static_cast<int>(FControls.size()); }
   TControl* Controls(int Index) const;  // EListError when out of range
   // Sends a message to every control (its own WParam and LParam) and to nothing else.
@@ -351,6 +360,10 @@ class TWinControl : public TControl {
   void HostChild(TControl* AControl);
 
  private:
+  struct TMessageTable;
+  static TMessageTable& OwnMessages();
+  static void PrintClient(TWinControl* Control, TMessage& Message);
+
   std::vector<TControl*> FControls;  // in z-order, bottom first
   QWidget* FWidget{nullptr};
   int FAligning{0};

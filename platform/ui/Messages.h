@@ -16,6 +16,7 @@ struct TMessage {
 
 inline constexpr UINT WM_NULL = 0x0000;
 inline constexpr UINT WM_PAINT = 0x000F;  // WParam: the device context to paint on
+inline constexpr UINT WM_PRINTCLIENT = 0x0318;  // WParam: a device context to paint the client area into
 inline constexpr UINT WM_MOUSEMOVE = 0x0200;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
