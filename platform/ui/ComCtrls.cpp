@@ -1,6 +1,7 @@
 #include "platform/ui/ComCtrls.h"
 
 #include <QDynamicPropertyChangeEvent>
+#include <QMouseEvent>
 
 #include "platform/rtl/Classes.h"
 #include "platform/ui/Forms.h"
@@ -120,7 +121,64 @@ void TTreeView::focusInEvent(QFocusEvent* Event) {
   viewport()->update();
 }
 
+void TTreeView::mousePressEvent(QMouseEvent* Event) {
+  FRowsMoved = false;
+  FIgnoreGesture = false;
+  FPending = false;
+  FInPress = FAutoExpand;
+  QTreeWidget::mousePressEvent(Event);
+  FInPress = false;
+  if (!FPending) return;
+  FPending = false;
+  const QPoint at = Event->position().toPoint();
+  const QTreeWidgetItem* const under = itemAt(at);
+  SelectionMoved(FPendingCurrent, FPendingPrevious);
+  if (itemAt(at) != under) FRowsMoved = FIgnoreGesture = true;
+}
+
+void TTreeView::mouseMoveEvent(QMouseEvent* Event) {
+  // Dragging over rows that moved would select whatever came under the mouse.
+  if (FIgnoreGesture && Event->buttons() != Qt::NoButton) {
+    Event->accept();
+    return;
+  }
+  QTreeWidget::mouseMoveEvent(Event);
+}
+
+void TTreeView::mouseReleaseEvent(QMouseEvent* Event) {
+  if (FIgnoreGesture) {
+    FIgnoreGesture = false;
+    setState(NoState);
+    Event->accept();
+    return;
+  }
+  QTreeWidget::mouseReleaseEvent(Event);
+}
+
+void TTreeView::mouseDoubleClickEvent(QMouseEvent* Event) {
+  // The second click of a double click whose first moved the rows: its node is gone from
+  // under the mouse.
+  if (FRowsMoved) {
+    FRowsMoved = false;
+    FIgnoreGesture = true;
+    Event->accept();
+    return;
+  }
+  QTreeWidget::mouseDoubleClickEvent(Event);
+}
+
 void TTreeView::CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previous) {
+  if (FInPress) {
+    // Folding now would move the rows before the press selects the node it was aimed at.
+    if (!FPending) FPendingPrevious = Previous;
+    FPendingCurrent = Current;
+    FPending = true;
+    return;
+  }
+  SelectionMoved(Current, Previous);
+}
+
+void TTreeView::SelectionMoved(QTreeWidgetItem* Current, QTreeWidgetItem* Previous) {
   if (FAutoExpand) {
     // The node selected before folds up unless the new one lies below it.
     if (Previous) {

@@ -4,6 +4,11 @@
 //
 // Layout properties: Qt's own (rootIsDecorated for ShowRoot, indentation for Indent, font,
 // editTriggers) plus the dynamic properties AutoExpand and HotTrack (Booleans).
+//
+// With AutoExpand, selecting a node expands it and folds the node selected before (unless the
+// new one lies below it). A click selects the node under the mouse at the press; the rows fold
+// and unfold after that, and the rest of that click (a drag, the release, a double click) no
+// longer acts on the rows that moved under the mouse.
 #include <QTreeWidget>
 #include <functional>
 #include <string>
@@ -90,11 +95,23 @@ class TTreeView : public QTreeWidget, public TObject {
   bool event(QEvent* Event) override;
   // Taking the focus selects nothing by itself.
   void focusInEvent(QFocusEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
 
  private:
   void CurrentChanged(QTreeWidgetItem* Current, QTreeWidgetItem* Previous);
+  void SelectionMoved(QTreeWidgetItem* Current, QTreeWidgetItem* Previous);
 
   TTreeNodes FItems{this};
   bool FAutoExpand{false};
   bool FHotTrack{false};
+  // A press in progress: the selection's folding waits until the press has selected its node.
+  bool FInPress{false};
+  bool FPending{false};
+  QTreeWidgetItem* FPendingCurrent{nullptr};
+  QTreeWidgetItem* FPendingPrevious{nullptr};
+  bool FRowsMoved{false};     // the last press folded or unfolded rows under the mouse
+  bool FIgnoreGesture{false};  // drags and the release of that press are not the user's aim
 };

@@ -51,8 +51,7 @@ class BrowseWindowTest : public QObject {
   static TfrmBrowseN* W() { return frmBrowseN; }
   static TADOQuery* Details() { return DM->qryFillDetails; }
 
-  // Selects a node as the keyboard does. (A click below an expanded node that the selection
-  // folds up is refused by the tree view for now; clicks are used where nothing folds.)
+  // Selects a node as the keyboard does (clicks: treeClicksFoldAndUnfold).
   static void SelectEngine(const QStringList& Path) {
     TTreeNode* node = Node(W()->treeMenu, Path);
     QVERIFY2(node, qPrintable(Path.join(" > ")));
@@ -148,6 +147,44 @@ class BrowseWindowTest : public QObject {
                                                         "       -Ван", "       -Естейт"}));
     QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).last(), QString("          FO.16.03    099-512     20437               "));
+  }
+
+  // The user's way through the tree, also clicking below the node that the selection folds up:
+  // the node clicked is selected and unfolds, the one left folds.
+  void treeClicksFoldAndUnfold() {
+    TTreeView* tree = W()->treeMenu;
+    auto click = [tree](const QStringList& Path) {
+      TTreeNode* node = Node(tree, Path);
+      QVERIFY2(node, qPrintable(Path.join(" > ")));
+      const QRect r = tree->visualItemRect(node);
+      QVERIFY(tree->viewport()->rect().contains(r));
+      QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+      QCOMPARE(tree->Selected(), node);
+      QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{node});
+      QVERIFY(node->Count() == 0 || node->Expanded());
+    };
+    click({"Ford"});
+    click({"Ford", "Focus"});
+    click({"Ford", "Focus", "1.6i"});
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Ford > Focus > 1.6i"));
+    QCOMPARE(Versions(), (QStringList{"1", "2", "5", "6"}));
+
+    // Lada/VAZ lies three rows lower than after Focus folds; a brand changes nothing shown.
+    click({"Ford", "Focus"});
+    click({"Lada/VAZ"});
+    QVERIFY(!Node(tree, {"Ford", "Focus"})->Expanded());
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Ford > Focus > 1.6i"));
+    click({"Lada/VAZ", "Нива"});
+    click({"Lada/VAZ", "Нива", "1.7i"});
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Lada/VAZ > Нива > 1.7i"));
+    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Texts(W()->reSpec).first(), QString("Lada/VAZ  Нива"));
+
+    // A model below an unfolded model of the same brand.
+    click({"Ford", "fiesta"});
+    click({"Ford", "Ка"});
+    QVERIFY(!Node(tree, {"Ford", "fiesta"})->Expanded());
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Lada/VAZ > Нива > 1.7i"));
   }
 
   void numbersAreCutAndPaddedByCharacters() {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -397,6 +398,72 @@ class FormsTest : public QObject {
     tree.SetSelected(a);
     QCOMPARE(boxes.Shown, QStringList{"|Грешка в базата."});
     QCOMPARE(tree.Selected(), a);
+  }
+
+  // Clicks on nodes below the node that the selection folds up: the node under the mouse at the
+  // press is selected; a drag or a double click over the rows that moved selects nothing else.
+  void treeClickBelowAFoldingNode() {
+    TTreeView tree;
+    tree.SetAutoExpand(true);
+    tree.resize(200, 400);
+    TTreeNodes* items = tree.Items();
+    TTreeNode* a = items->Add(nullptr, "A");
+    for (const char* s : {"A1", "A2", "A3"}) items->AddChild(a, s);
+    TTreeNode* b = items->Add(nullptr, "B");
+    items->AddChild(b, "B1");
+    TTreeNode* c = items->Add(nullptr, "C");
+    TTreeNode* d = items->Add(nullptr, "D");
+    items->Add(nullptr, "E");
+    std::vector<TTreeNode*> changes;
+    tree.OnChange = [&](TObject*, TTreeNode* Node) { changes.push_back(Node); };
+    tree.show();
+    QWidget* viewport = tree.viewport();
+    auto at = [&](TTreeNode* Node) { return tree.visualItemRect(Node).center(); };
+    auto send = [&](QEvent::Type Type, QPoint Pos, Qt::MouseButtons Buttons) {
+      QMouseEvent e(Type, Pos, viewport->mapToGlobal(Pos), Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                    Buttons, Qt::NoModifier);
+      QApplication::sendEvent(viewport, &e);
+    };
+    auto onlySelected = [&](TTreeNode* Node) {
+      return tree.Selected() == Node && tree.selectedItems() == QList<QTreeWidgetItem*>{Node};
+    };
+
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at(a));
+    QVERIFY(onlySelected(a));
+    QVERIFY(a->Expanded());
+    // B lies three rows lower than after A folds.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at(b));
+    QVERIFY(onlySelected(b));
+    QVERIFY(!a->Expanded());
+    QVERIFY(b->Expanded());
+    QCOMPARE(changes, (std::vector<TTreeNode*>{a, b}));
+
+    // A press on C folds B and puts D under the mouse; dragging on and releasing keep C.
+    const QPoint pc = at(c);
+    send(QEvent::MouseButtonPress, pc, Qt::LeftButton);
+    QCOMPARE(tree.itemAt(pc), d);
+    send(QEvent::MouseMove, pc + QPoint(2, 1), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, pc + QPoint(2, 1), Qt::NoButton);
+    QVERIFY(onlySelected(c));
+    QVERIFY(!b->Expanded());
+
+    // A double click on B while A is unfolded: the first click selects B, the second is not
+    // taken for the node that came under the mouse.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at(a));
+    changes.clear();
+    const QPoint pb = at(b);
+    send(QEvent::MouseButtonPress, pb, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, pb, Qt::NoButton);
+    send(QEvent::MouseButtonDblClick, pb, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, pb, Qt::NoButton);
+    QVERIFY(onlySelected(b));
+    QVERIFY(b->Expanded());
+    QCOMPARE(changes, std::vector<TTreeNode*>{b});
+
+    // Where nothing moves, a click after such a gesture works as before.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at(a));
+    QVERIFY(onlySelected(a));
+    QVERIFY(a->Expanded());
   }
 };
 
