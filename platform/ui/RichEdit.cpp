@@ -1,5 +1,6 @@
 #include "platform/ui/RichEdit.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDynamicPropertyChangeEvent>
 #include <QMenu>
@@ -200,6 +201,7 @@ TRichEdit::TRichEdit(QWidget* Parent) : QTextEdit(Parent), FLines(std::make_uniq
   setAcceptRichText(false);
   setTabChangesFocus(true);
   ApplyScrollBars();
+  ApplyHideSelection();
 }
 
 TRichEdit::~TRichEdit() = default;
@@ -288,6 +290,29 @@ void TRichEdit::ApplyScrollBars() {
   setHorizontalScrollBarPolicy(h ? shown : Qt::ScrollBarAlwaysOff);
 }
 
+void TRichEdit::SetHideSelection(bool Value) {
+  FHideSelection = Value;
+  ApplyHideSelection();
+}
+
+// Without the focus the text control paints the selection in the palette's inactive colours:
+// no background then, and the text in its own colour.
+void TRichEdit::ApplyHideSelection() {
+  QPalette p = palette();
+  if (FHideSelection) {
+    p.setBrush(QPalette::Inactive, QPalette::Highlight, QBrush(Qt::NoBrush));
+    p.setBrush(QPalette::Inactive, QPalette::HighlightedText, p.brush(QPalette::Inactive, QPalette::Text));
+  } else {
+    const QPalette inherited = parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+      p.setBrush(QPalette::Inactive, role, inherited.brush(QPalette::Inactive, role));
+  }
+  if (p == palette()) return;
+  FApplyingPalette = true;
+  setPalette(p);
+  FApplyingPalette = false;
+}
+
 void TRichEdit::SetWordWrap(bool Value) {
   setLineWrapMode(Value ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
 }
@@ -304,6 +329,7 @@ bool TRichEdit::event(QEvent* Event) {
   if (Event->type() == QEvent::DynamicPropertyChange) {
     const QByteArray name = static_cast<QDynamicPropertyChangeEvent*>(Event)->propertyName();
     if (name == "HideScrollBars") SetHideScrollBars(property(name).toBool());
+    if (name == "HideSelection") SetHideSelection(property(name).toBool());
     if (name == "ScrollBars") {
       const QString v = property(name).toString();
       const char* names[] = {"ssNone", "ssHorizontal", "ssVertical", "ssBoth"};
@@ -311,7 +337,10 @@ bool TRichEdit::event(QEvent* Event) {
         if (v == QLatin1String(names[i])) SetScrollBars(static_cast<TScrollStyle>(i));
     }
   }
-  return QTextEdit::event(Event);
+  const bool handled = QTextEdit::event(Event);
+  // A new palette (the layout's colours, a parent's) keeps the selection hidden.
+  if (Event->type() == QEvent::PaletteChange && !FApplyingPalette) ApplyHideSelection();
+  return handled;
 }
 
 void TRichEdit::SetPopupMenu(TPopupMenu* Value) {

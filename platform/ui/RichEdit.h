@@ -13,7 +13,7 @@
 // nothing is selected. Reading either gives the value at the start of the selection.
 //
 // Layout (.ui): Qt's own properties, plus the dynamic properties ScrollBars ("ssNone",
-// "ssHorizontal", "ssVertical", "ssBoth") and HideScrollBars (Boolean).
+// "ssHorizontal", "ssVertical", "ssBoth"), HideScrollBars and HideSelection (Booleans).
 #include <QPointer>
 #include <QTextEdit>
 #include <cstdint>
@@ -82,6 +82,10 @@ class TRichEdit : public QTextEdit, public TObject {
   void SetScrollBars(TScrollStyle Value);
   bool HideScrollBars() const { return FHideScrollBars; }
   void SetHideScrollBars(bool Value);
+  // With HideSelection (the default) the selection shows highlighted only while the control has
+  // the focus; it stays selected all the same.
+  bool HideSelection() const { return FHideSelection; }
+  void SetHideSelection(bool Value);
   bool WordWrap() const { return lineWrapMode() != QTextEdit::NoWrap; }
   void SetWordWrap(bool Value);
   bool ReadOnly() const { return isReadOnly(); }
@@ -106,12 +110,15 @@ class TRichEdit : public QTextEdit, public TObject {
 
  private:
   void ApplyScrollBars();
+  void ApplyHideSelection();
 
   std::unique_ptr<TStrings> FLines;
   TTextAttributes FSelAttributes{this};
   TParaAttributes FParagraph{this};
   TScrollStyle FScrollBars{ssNone};
   bool FHideScrollBars{true};
+  bool FHideSelection{true};
+  bool FApplyingPalette{false};
   bool FPlainText{false};
   TPopupMenu* FPopupMenu{nullptr};
   QPointer<QObject> FPopupGuard;  // the menu's Qt menu: null once the menu is gone

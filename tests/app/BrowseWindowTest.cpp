@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -76,6 +77,15 @@ class BrowseWindowTest : public QObject {
     ids.sort();
     return ids;
   }
+  // Pixels of Widget, as it paints itself, in any of Colours.
+  static int PixelsOf(QWidget* Widget, const QList<QColor>& Colours) {
+    const QImage image = Widget->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        for (const QColor& c : Colours) n += image.pixelColor(x, y).rgb() == c.rgb() ? 1 : 0;
+    return n;
+  }
   // Pops the specification's menu up as a right click does, and closes it again.
   static void PopUpMenu() {
     QWidget* viewport = W()->reSpec->viewport();
@@ -120,6 +130,12 @@ class BrowseWindowTest : public QObject {
 
     ShowVersion("1");
     QCOMPARE(Styled(W()->reSpec), kFocusHatchback);
+    // The last line stays selected from styling it, not highlighted while the grid has the focus.
+    QVERIFY(W()->reSpec->SelLength() > 0);
+    QVERIFY(!W()->reSpec->hasFocus());
+    QCOMPARE(PixelsOf(W()->reSpec, {QApplication::palette().color(QPalette::Active, QPalette::Highlight),
+                                    QApplication::palette().color(QPalette::Inactive, QPalette::Highlight)}),
+             0);
     QCOMPARE(Shown(W()->iAuto), QSize(kFocus.W, kFocus.H));
     const QStringList row = {GridColumn(0)[W()->dbGridResults->CurrentRow()], GridColumn(8)[W()->dbGridResults->CurrentRow()]};
     QCOMPARE(row, (QStringList{"1.6i 16V", "Бензин"}));

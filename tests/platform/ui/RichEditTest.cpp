@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMenu>
 #include <QScrollBar>
 
@@ -223,6 +226,62 @@ TEST(RichEdit, ScrollBarsAndReadOnly) {
   re.Lines()->Add("text");
   widgettest::TypeText(&re, "typed");
   EXPECT_EQ(re.Text(), "text\r\n");
+}
+
+// Pixels of the control in colour C as it paints itself.
+int PixelsOf(TRichEdit& Re, QColor C) {
+  const QImage image = Re.grab().toImage();
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, y).rgb() == C.rgb() ? 1 : 0;
+  return n;
+}
+
+void SendFocus(TRichEdit& Re, QEvent::Type Type) {
+  QFocusEvent e(Type, Qt::OtherFocusReason);
+  QApplication::sendEvent(&Re, &e);
+}
+
+// The windows leave their last line selected while the user works elsewhere: no highlight then.
+TEST(RichEdit, SelectionShowsOnlyWithTheFocus) {
+  TRichEdit re;
+  EXPECT_TRUE(re.HideSelection());
+  re.resize(300, 120);
+  QPalette p = re.palette();
+  p.setColor(QPalette::Active, QPalette::Highlight, QColor(255, 0, 0));
+  re.setPalette(p);
+  re.show();
+  AddLine(re, "Ford  Focus", fsBold);
+  AddLine(re, "       1.6i 16V  1596 CC , 100 Hp , 74 KW", fsBold);
+  ASSERT_GT(re.SelLength(), 0);
+  const QColor text = re.palette().color(QPalette::Inactive, QPalette::Text);
+  const int textPixels = PixelsOf(re, text);
+  EXPECT_GT(textPixels, 0);
+
+  EXPECT_EQ(PixelsOf(re, QColor(255, 0, 0)), 0);
+  SendFocus(re, QEvent::FocusIn);
+  EXPECT_GT(PixelsOf(re, QColor(255, 0, 0)), 100);
+  SendFocus(re, QEvent::FocusOut);
+  EXPECT_EQ(PixelsOf(re, QColor(255, 0, 0)), 0);
+  // The selected text looks like the rest, and stays selected.
+  EXPECT_EQ(PixelsOf(re, text), textPixels);
+  EXPECT_GT(re.SelLength(), 0);
+
+  // A palette set later (a layout's colours) keeps it hidden.
+  p = re.palette();
+  p.setColor(QPalette::Inactive, QPalette::Text, QColor(0, 0, 128));
+  p.setColor(QPalette::Inactive, QPalette::Highlight, QColor(0, 255, 0));
+  re.setPalette(p);
+  EXPECT_EQ(PixelsOf(re, QColor(0, 255, 0)), 0);
+  EXPECT_GT(PixelsOf(re, QColor(0, 0, 128)), textPixels / 2);
+
+  // Off, as a layout says it: the selection shows in the inactive colours.
+  re.setProperty("HideSelection", false);
+  EXPECT_FALSE(re.HideSelection());
+  const QColor inactive = QApplication::palette().color(QPalette::Inactive, QPalette::Highlight);
+  EXPECT_GT(PixelsOf(re, inactive), 100);
+  re.SetHideSelection(true);
+  EXPECT_EQ(PixelsOf(re, inactive), 0);
 }
 
 // The result windows' pop-up: select all, a separator, copy (enabled with a selection).
