@@ -4,12 +4,17 @@
 // Every transfer works in the destination's pixel values: source pixels are converted to the
 // destination format first (monochrome device bitmaps follow the DCs' text and background
 // colours, indexed destinations take the nearest entry), then the ternary raster operation is
-// applied bit by bit to source, pattern and destination values.
+// applied bit by bit to source, pattern and destination values. Destinations of 8 bits and more
+// take a row engine that does the same on whole rows of bytes; 1- and 4-bit destinations and
+// combining shrinks take the per-pixel engine.
 //
 // Stretching samples the source pixel under the centre of each destination pixel. In
 // BLACKONWHITE and WHITEONBLACK modes a shrinking axis instead combines all the source pixels
 // that fall into a destination pixel with AND or OR. HALFTONE behaves as COLORONCOLOR.
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
 #include <cstring>
 
 #include "platform/gdi/GdiInternal.h"
@@ -256,12 +261,338 @@ bool BuildPattern(const BlitJob& j, const ColorSpace& dcs, Pattern& p) {
   return true;
 }
 
-template <int BytesPerPixel>
-void CopyPixels(std::uint8_t* d, const std::uint8_t* srow, const int* xs, int n) {
-  for (int i = 0; i < n; ++i) std::memcpy(d + i * BytesPerPixel, srow + static_cast<std::int64_t>(xs[i]) * BytesPerPixel, BytesPerPixel);
+// ---------------------------------------------------------------------------------------------
+// Row engine. Transfers into 8-, 16-, 24- and 32-bit destinations that combine no source pixels
+// work on the destination's bytes a row at a time: the source row is converted to destination
+// bytes once, and since raster operations are bitwise they apply to those bytes directly.
+// Results equal the per-pixel engine's byte for byte; SetBlitFastPaths(false) forces the latter.
+
+std::atomic<bool> gFastPaths{true};
+
+template <class T>
+inline T EvalRopT(std::uint8_t rop, T p, T s, T d) {
+  T r = 0;
+  for (int i = 0; i < 8; ++i)
+    if ((rop >> i) & 1) r |= ((i & 4) ? p : T(~p)) & ((i & 2) ? s : T(~s)) & ((i & 1) ? d : T(~d));
+  return r;
+}
+
+// D = op(P, S, D) over n bytes, eight at a time. S and P are never partly overlapping D.
+template <class Op>
+void Bytewise(std::uint8_t* D, const std::uint8_t* S, const std::uint8_t* P, std::size_t n, Op op) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t d, s, p;
+    std::memcpy(&d, D + i, 8);
+    std::memcpy(&s, S + i, 8);
+    std::memcpy(&p, P + i, 8);
+    d = op(p, s, d);
+    std::memcpy(D + i, &d, 8);
+  }
+  for (; i < n; ++i)
+    D[i] = static_cast<std::uint8_t>(op(std::uint64_t{P[i]}, std::uint64_t{S[i]}, std::uint64_t{D[i]}));
+}
+
+void RopBytes(std::uint8_t rop, const std::uint8_t* S, const std::uint8_t* P, std::uint8_t* D, std::size_t n) {
+  using W = std::uint64_t;
+  switch (rop) {
+    case 0x00:
+      std::memset(D, 0, n);
+      return;
+    case 0xFF:
+      std::memset(D, 0xFF, n);
+      return;
+    case 0xAA:
+      return;
+    case 0xCC:
+      std::memmove(D, S, n);
+      return;
+    case 0xF0:
+      std::memmove(D, P, n);
+      return;
+    case 0x33:
+      return Bytewise(D, S, P, n, [](W, W s, W) { return ~s; });
+    case 0x88:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return d & s; });
+    case 0xEE:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return d | s; });
+    case 0x66:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return d ^ s; });
+    case 0x44:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return s & ~d; });
+    case 0x11:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return ~(s | d); });
+    case 0xBB:
+      return Bytewise(D, S, P, n, [](W, W s, W d) { return d | ~s; });
+    case 0xC0:
+      return Bytewise(D, S, P, n, [](W p, W s, W) { return p & s; });
+    case 0xFB:
+      return Bytewise(D, S, P, n, [](W p, W s, W d) { return d | p | ~s; });
+    case 0x5A:
+      return Bytewise(D, S, P, n, [](W p, W, W d) { return d ^ p; });
+    case 0x55:
+      return Bytewise(D, S, P, n, [](W, W, W d) { return ~d; });
+    default:
+      return Bytewise(D, S, P, n, [rop](W p, W s, W d) { return EvalRopT<W>(rop, p, s, d); });
+  }
+}
+
+template <int DB>
+inline void PutPixel(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  if constexpr (DB > 1) p[1] = static_cast<std::uint8_t>(v >> 8);
+  if constexpr (DB > 2) p[2] = static_cast<std::uint8_t>(v >> 16);
+  if constexpr (DB > 3) p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+// Converters of one source row to destination bytes. Straight rows read n pixels from x0,
+// others the columns xs. SB: source bits per pixel, DB: destination bytes per pixel.
+using RowFn = void (*)(const std::uint8_t* srow, int x0, const int* xs, int n, const std::uint32_t* table,
+                       std::uint8_t* out);
+
+inline std::int64_t Col(bool straight, int x0, const int* xs, int i) { return straight ? x0 + i : xs[i]; }
+
+// Indexed sources through a table of every source value's destination value.
+template <int SB, int DB, bool St>
+struct TableRow {
+  static void Run(const std::uint8_t* srow, int x0, const int* xs, int n, const std::uint32_t* t, std::uint8_t* out) {
+    for (int i = 0; i < n; ++i)
+      PutPixel<DB>(out + static_cast<std::ptrdiff_t>(i) * DB, t[GetRaw(srow, static_cast<int>(Col(St, x0, xs, i)), SB)]);
+  }
+};
+
+// 24- and 32-bit sources into the other of the two.
+template <int SB, int DB, bool St>
+struct Rgb888Row {
+  static void Run(const std::uint8_t* srow, int x0, const int* xs, int n, const std::uint32_t*, std::uint8_t* out) {
+    for (int i = 0; i < n; ++i)
+      PutPixel<DB>(out + static_cast<std::ptrdiff_t>(i) * DB,
+                   GetRaw(srow, static_cast<int>(Col(St, x0, xs, i)), SB) & 0xFFFFFFu);
+  }
+};
+
+// The same format: bytes copied.
+template <int SB, int DB, bool St>
+struct CopyRow {
+  static void Run(const std::uint8_t* srow, int x0, const int* xs, int n, const std::uint32_t*, std::uint8_t* out) {
+    if constexpr (St) {
+      std::memcpy(out, srow + static_cast<std::int64_t>(x0) * DB, static_cast<std::size_t>(n) * DB);
+    } else {
+      for (int i = 0; i < n; ++i)
+        std::memcpy(out + static_cast<std::ptrdiff_t>(i) * DB, srow + static_cast<std::int64_t>(xs[i]) * DB, DB);
+    }
+  }
+};
+
+// 32-bit pixels to 24-bit ones, four at a time.
+void Pack32To24(const std::uint8_t* srow, int x0, const int*, int n, const std::uint32_t*, std::uint8_t* out) {
+  const std::uint8_t* s = srow + static_cast<std::int64_t>(x0) * 4;
+  int i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 4 <= n; i += 4, s += 16, out += 12) {
+      std::uint32_t a, b, c, d;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + 4, 4);
+      std::memcpy(&c, s + 8, 4);
+      std::memcpy(&d, s + 12, 4);
+      const std::uint32_t w0 = (a & 0xFFFFFFu) | (b << 24);
+      const std::uint32_t w1 = ((b >> 8) & 0xFFFFu) | (c << 16);
+      const std::uint32_t w2 = ((c >> 16) & 0xFFu) | (d << 8);
+      std::memcpy(out, &w0, 4);
+      std::memcpy(out + 4, &w1, 4);
+      std::memcpy(out + 8, &w2, 4);
+    }
+  }
+  for (; i < n; ++i, s += 4, out += 3) {
+    out[0] = s[0];
+    out[1] = s[1];
+    out[2] = s[2];
+  }
+}
+
+template <template <int, int, bool> class F, int SB, int DB>
+RowFn Pick(bool straight) {
+  return straight ? &F<SB, DB, true>::Run : &F<SB, DB, false>::Run;
+}
+
+template <template <int, int, bool> class F, int SB>
+RowFn PickDB(int db, bool straight) {
+  switch (db) {
+    case 1: return Pick<F, SB, 1>(straight);
+    case 2: return Pick<F, SB, 2>(straight);
+    case 3: return Pick<F, SB, 3>(straight);
+    default: return Pick<F, SB, 4>(straight);
+  }
+}
+
+class SourceRows {
+ public:
+  SourceRows(const Bitmap& src, const Converter& conv, const Axis& ax, int db) : src_(src), conv_(conv), ax_(ax), db_(db) {
+    const int sbpp = src.fmt.bpp;
+    const bool st = ax.straight;
+    if (conv.Identity()) {
+      switch (db) {
+        case 1: fn_ = Pick<CopyRow, 8, 1>(st); break;
+        case 2: fn_ = Pick<CopyRow, 16, 2>(st); break;
+        case 3: fn_ = Pick<CopyRow, 24, 3>(st); break;
+        default: fn_ = Pick<CopyRow, 32, 4>(st); break;
+      }
+    } else if (sbpp <= 8) {
+      for (std::uint32_t v = 0; v < (1u << sbpp); ++v) table_[v] = conv(v);
+      switch (sbpp) {
+        case 1: fn_ = PickDB<TableRow, 1>(db, st); break;
+        case 4: fn_ = PickDB<TableRow, 4>(db, st); break;
+        default: fn_ = PickDB<TableRow, 8>(db, st); break;
+      }
+    } else if (conv.Rgb888() && (db == 3 || db == 4) && (sbpp == 24 || sbpp == 32)) {
+      if (sbpp == 32 && db == 3)
+        fn_ = st ? &Pack32To24 : Pick<Rgb888Row, 32, 3>(false);
+      else if (sbpp == 32)
+        fn_ = Pick<Rgb888Row, 32, 4>(st);
+      else
+        fn_ = db == 3 ? Pick<Rgb888Row, 24, 3>(st) : Pick<Rgb888Row, 24, 4>(st);
+    }
+  }
+
+  // Destination bytes of n pixels of the source row sy from the transfer's column i0 on.
+  void Part(int sy, int i0, int n, std::uint8_t* out) const {
+    const std::uint8_t* srow = src_.Row(sy);
+    const int x0 = ax_.srcLo[0] + i0;
+    const int* xs = ax_.srcLo.data() + i0;
+    if (fn_) return fn_(srow, x0, xs, n, table_.data(), out);
+    // Any other pair of formats, a pixel at a time.
+    const int sbpp = src_.fmt.bpp, dbpp = db_ * 8;
+    for (int i = 0; i < n; ++i)
+      PutRaw(out, i, dbpp, conv_(GetRaw(srow, static_cast<int>(Col(ax_.straight, x0, xs, i)), sbpp)));
+  }
+
+ private:
+  const Bitmap& src_;
+  const Converter& conv_;
+  const Axis& ax_;
+  int db_;
+  RowFn fn_ = nullptr;
+  std::array<std::uint32_t, 256> table_{};
+};
+
+// Calls f(i0, i1, bit) for the runs of equal mask bits of one destination row (n pixels whose
+// first lies on mask column mx0 of a row mrow, null outside the mask); 0 outside the mask.
+template <class F>
+void ForEachMaskRun(const std::uint8_t* mrow, std::int64_t mx0, std::int64_t mw, int n, F&& f) {
+  if (!mrow) {
+    f(0, n, false);
+    return;
+  }
+  const std::int64_t lo = std::clamp<std::int64_t>(-mx0, 0, n), hi = std::clamp<std::int64_t>(mw - mx0, lo, n);
+  std::int64_t start = 0, i = lo;
+  bool cur = false;
+  while (i < hi) {
+    const std::int64_t mx = mx0 + i;
+    const std::uint8_t byte = mrow[mx >> 3];
+    if ((mx & 7) == 0 && i + 8 <= hi && byte == (cur ? 0xFF : 0x00)) {
+      i += 8;  // eight more of the same
+      continue;
+    }
+    const bool bit = (byte >> (7 - (mx & 7))) & 1;
+    if (bit != cur) {
+      if (i > start) f(static_cast<int>(start), static_cast<int>(i), cur);
+      start = i;
+      cur = bit;
+    }
+    ++i;
+  }
+  if (cur) {
+    f(static_cast<int>(start), static_cast<int>(hi), true);
+    start = hi;
+  }
+  if (n > start) f(static_cast<int>(start), n, false);
+}
+
+// Scratch rows kept per thread, so that transfers allocate nothing once warmed up.
+struct RowScratch {
+  std::vector<std::uint8_t> s, p, zero;
+  std::vector<std::uint32_t> values;
+};
+
+RowScratch& Scratch(std::size_t bytes, int pixels) {
+  thread_local RowScratch sc;
+  for (auto* v : {&sc.s, &sc.p, &sc.zero})
+    if (v->size() < bytes) v->resize(bytes);  // zero is never written: it stays zero
+  if (sc.values.size() < static_cast<std::size_t>(pixels)) sc.values.resize(static_cast<std::size_t>(pixels));
+  return sc;
+}
+
+bool SharesMemory(const Bitmap& a, const Bitmap& b) {
+  const std::uint8_t *a0 = a.bits, *a1 = a.bits + a.stride * a.height;
+  const std::uint8_t *b0 = b.bits, *b1 = b.bits + b.stride * b.height;
+  return a0 < b1 && b0 < a1;
+}
+
+// Runs a transfer row by row. A source that is the destination itself comes with straight rows,
+// taken in the order that reads each before it is overwritten.
+void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mask, const Axis& ax, const Axis& ay,
+             const ColorSpace& dcs, const Converter* conv, std::uint8_t fore, std::uint8_t back, bool useP) {
+  const int db = dst.fmt.bpp / 8;
+  const int nx = ax.hi - ax.lo, ny = ay.hi - ay.lo;
+  RowScratch& sc = Scratch(static_cast<std::size_t>(nx) * static_cast<std::size_t>(db), nx);
+
+  // A source in the destination's memory is converted into a buffer before it is combined.
+  const bool alias = src && SharesMemory(*src, dst);
+  const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
+  std::unique_ptr<SourceRows> reader;
+  if (src) reader = std::make_unique<SourceRows>(*src, *conv, ax, db);
+  const bool borrow = src && conv->Identity() && ax.straight && !alias;
+
+  Pattern pat;
+  const std::uint8_t* P = sc.zero.data();
+  if (useP) {
+    BuildPattern(j, dcs, pat);
+    if (pat.solid)
+      for (int i = 0; i < nx; ++i) PutRaw(sc.p.data(), i, dst.fmt.bpp, pat.value);
+    P = sc.p.data();
+  }
+
+  for (int k = 0; k < ny; ++k) {
+    const int r = upward ? ny - 1 - k : k;
+    const int y = ay.lo + r;
+    std::uint8_t* d = dst.Row(y) + static_cast<std::int64_t>(ax.lo) * db;
+    const int sy = src ? ay.srcLo[static_cast<std::size_t>(r)] : 0;
+    if (useP && !pat.solid) {
+      pat.Row(y, ax.lo, nx, sc.values.data());
+      for (int i = 0; i < nx; ++i) PutRaw(sc.p.data(), i, dst.fmt.bpp, sc.values[static_cast<std::size_t>(i)]);
+    }
+    // Pixels i0 .. i1 - 1 of the row under one raster operation.
+    auto apply = [&](int i0, int i1, std::uint8_t rop) {
+      if (rop == 0xAA) return;
+      const std::size_t off = static_cast<std::size_t>(i0) * static_cast<std::size_t>(db);
+      const std::size_t len = static_cast<std::size_t>(i1 - i0) * static_cast<std::size_t>(db);
+      const bool needS = src && RopUsesSource(rop);
+      if (needS && rop == 0xCC && !alias) return reader->Part(sy, i0, i1 - i0, d + off);
+      const std::uint8_t* S = sc.zero.data() + off;
+      if (needS) {
+        if (borrow) {
+          S = src->Row(sy) + static_cast<std::int64_t>(ax.srcLo[0]) * db + off;
+        } else {
+          reader->Part(sy, i0, i1 - i0, sc.s.data() + off);
+          S = sc.s.data() + off;
+        }
+      }
+      RopBytes(rop, S, P + off, d + off, len);
+    };
+    if (!mask) {
+      apply(0, nx, fore);
+      continue;
+    }
+    const std::int64_t my = static_cast<std::int64_t>(j.ym) + y - j.yd;
+    const std::uint8_t* mrow = (my >= 0 && my < mask->height) ? mask->Row(static_cast<int>(my)) : nullptr;
+    ForEachMaskRun(mrow, static_cast<std::int64_t>(j.xm) + ax.lo - j.xd, mask->width, nx,
+                   [&](int i0, int i1, bool bit) { apply(i0, i1, bit ? fore : back); });
+  }
 }
 
 }  // namespace
+
+void SetBlitFastPaths(bool on) { gFastPaths.store(on, std::memory_order_relaxed); }
 
 bool RunBlit(const BlitJob& j) {
   Bitmap& dst = *j.dst;
@@ -279,6 +610,7 @@ bool RunBlit(const BlitJob& j) {
   if (!MapAxis(j.yd, j.hd, j.ys, j.hs, j.clip.top, j.clip.bottom, src ? src->height : -1, combineMode, ay)) return true;
   const int nx = ax.hi - ax.lo;
   const int bpp = dst.fmt.bpp;
+  const bool fast = gFastPaths.load(std::memory_order_relaxed);
 
   ColorSpace dcs(dst.fmt);
   std::shared_ptr<Bitmap> srcCopy;
@@ -286,11 +618,13 @@ bool RunBlit(const BlitJob& j) {
   std::unique_ptr<Converter> conv;
   if (src) {
     scs = std::make_unique<ColorSpace>(src->fmt);
-    conv = std::make_unique<Converter>(*scs, dcs, j.dcRules, scs->FromRgb(j.srcBk), j.dstText, j.dstBk);
+    // The source's background colour only matters where colours turn monochrome.
+    const std::uint32_t srcBkRaw = j.dcRules && !scs->MonoDdb() && dcs.MonoDdb() ? scs->FromRgb(j.srcBk) : 0;
+    conv = std::make_unique<Converter>(*scs, dcs, j.dcRules, srcBkRaw, j.dstText, j.dstBk);
   }
 
   // Plain copy between identical formats: one memmove per row.
-  if (src && !hasMask && fore == 0xCC && ax.straight && ay.straight && conv->Identity() && bpp >= 8) {
+  if (fast && src && !hasMask && fore == 0xCC && ax.straight && ay.straight && conv->Identity() && bpp >= 8) {
     const int bytes = bpp / 8;
     const int ny = ay.hi - ay.lo;
     const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
@@ -303,8 +637,14 @@ bool RunBlit(const BlitJob& j) {
     return true;
   }
 
-  // Transfers within one bitmap read from a copy of the source rows.
-  if (src == &dst || (hasMask && j.mask == &dst)) {
+  const bool spanX = src && combineMode && std::abs(static_cast<std::int64_t>(j.ws)) > std::abs(static_cast<std::int64_t>(j.wd));
+  const bool spanY = src && combineMode && std::abs(static_cast<std::int64_t>(j.hs)) > std::abs(static_cast<std::int64_t>(j.hd));
+  const bool rows = fast && (bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32) && !spanX && !spanY &&
+                    (!hasMask || (j.mask->fmt.bpp == 1 && j.mask != &dst));
+
+  // Transfers within one bitmap read from a copy of the source rows (the row engine orders
+  // straight rows instead).
+  if ((src == &dst && !(rows && ay.straight)) || (hasMask && j.mask == &dst)) {
     int y0 = src ? ay.srcLo.front() : 0, y1 = src ? ay.srcHi.back() : 0;
     if (src) {
       for (std::size_t i = 0; i < ay.srcLo.size(); ++i) {
@@ -336,32 +676,12 @@ bool RunBlit(const BlitJob& j) {
     mask = maskCopy.get();
   }
 
-  const bool spanX = src && combineMode && std::abs(static_cast<std::int64_t>(j.ws)) > std::abs(static_cast<std::int64_t>(j.wd));
-  const bool spanY = src && combineMode && std::abs(static_cast<std::int64_t>(j.hs)) > std::abs(static_cast<std::int64_t>(j.hd));
-
-  // Stretched copy between identical formats: pixels picked by a column table.
-  if (src && !hasMask && fore == 0xCC && conv->Identity() && bpp >= 8 && !spanX && !spanY) {
-    for (int y = ay.lo; y < ay.hi; ++y) {
-      const std::uint8_t* srow = src->Row(ay.srcLo[static_cast<std::size_t>(y - ay.lo)]);
-      std::uint8_t* d = dst.Row(y) + static_cast<std::int64_t>(ax.lo) * (bpp / 8);
-      switch (bpp) {
-        case 8:
-          CopyPixels<1>(d, srow, ax.srcLo.data(), nx);
-          break;
-        case 16:
-          CopyPixels<2>(d, srow, ax.srcLo.data(), nx);
-          break;
-        case 24:
-          CopyPixels<3>(d, srow, ax.srcLo.data(), nx);
-          break;
-        default:
-          CopyPixels<4>(d, srow, ax.srcLo.data(), nx);
-          break;
-      }
-    }
+  if (rows) {
+    RunRows(j, dst, src, mask, ax, ay, dcs, conv.get(), fore, back, useP);
     return true;
   }
 
+  // The per-pixel engine: every value converted and combined on its own.
   Pattern pat;
   if (useP) BuildPattern(j, dcs, pat);
 

@@ -292,6 +292,7 @@ class Converter {
   Converter(const ColorSpace& src, const ColorSpace& dst, bool dcRules, std::uint32_t srcBkRaw,
             COLORREF dstText, COLORREF dstBk);
   bool Identity() const { return mode_ == Mode::Identity; }
+  bool Rgb888() const { return mode_ == Mode::Rgb888; }  // plain 8-8-8 values between 24 and 32 bits
   std::uint32_t operator()(std::uint32_t v) const {
     switch (mode_) {
       case Mode::Identity:
@@ -414,6 +415,9 @@ struct BlitJob {
 
 // Runs a transfer; false with the last error set when memory runs out.
 bool RunBlit(const BlitJob& job);
+// Tests: false makes every transfer take the per-pixel engine instead of the row engine and
+// the copy shortcuts (same results, slower). Process-wide; true by default.
+void SetBlitFastPaths(bool on);
 
 // Destination set-up shared by the drawing calls: the DC's bitmap and its clip rectangle in
 // device coordinates. False when the DC draws nowhere (a display DC or an empty clip).
