@@ -1,7 +1,7 @@
 #pragma once
 // Running the catalogue program in tests (offscreen Qt): a program folder with a test catalogue,
 // car pictures, the report project and icons; typing and choosing as a user does; reading the
-// specification text back with its styles.
+// specification text back with its styles. Typing, message boxes: support/QtTestSupport.h.
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -31,12 +31,15 @@
 #include "platform/ui/ComCtrls.h"
 #include "platform/ui/DBGrids.h"
 #include "platform/ui/RichEdit.h"
+#include "support/QtTestSupport.h"
 
 namespace apptest {
 
 namespace fs = std::filesystem;
 
-inline QString Q(const std::string& S) { return QString::fromStdString(S); }
+using qttest::MessageBoxes;
+using qttest::Q;
+using qttest::TypeText;
 
 // The window tests' catalogue: the edge catalogue with the rows of catalogue/windows.txt.
 inline fs::path WindowsCatalogue() {
@@ -110,31 +113,6 @@ class ProgramFolder {
   QTemporaryDir FDir;
   fs::path FPath;
 };
-
-// Message boxes: each is noted and accepted as soon as it shows.
-class MessageBoxes {
- public:
-  MessageBoxes() {
-    FTimer.setInterval(5);
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || box->property("seen").toBool()) return;
-      box->setProperty("seen", true);
-      Texts << box->text();
-      box->accept();
-    });
-    FTimer.start();
-  }
-  QStringList Texts;
-
- private:
-  QTimer FTimer;
-};
-
-// Types Text into Widget one key event per character (also letters outside Latin-1).
-inline void Type(QWidget* Widget, const QString& Text) {
-  for (QChar c : Text) QTest::sendKeyEvent(QTest::Click, Widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
 
 // Opens Combo's list and clicks item Index in it, as a user chooses.
 inline void Choose(QComboBox* Combo, int Index) {

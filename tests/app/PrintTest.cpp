@@ -159,7 +159,7 @@ class PrintTest : public QObject {
     // and the report gets an empty path.
     frmMain->btnSearch->click();
     Choose(frmSearch->cbManufacturer, "BOSAL");
-    Type(frmSearch->medCatNumber, "777777");
+    TypeText(frmSearch->medCatNumber, "777777");
     QTest::mouseClick(frmSearch->btnDoSearch, Qt::LeftButton);
     QCOMPARE(Q(DM->qrySearchSerial->FieldByName("Auto.ID")->AsString()), QString("101"));
     QCOMPARE(Shown(frmSearch->iAuto), QSize());
@@ -212,7 +212,7 @@ class PrintTest : public QObject {
     QCOMPARE(Q(ReportPictureFile()), system.filePath("tmp_rep.bmp"));
     frmMain->btnSearch->click();
     Choose(frmSearch->cbManufacturer, "KELV");
-    Type(frmSearch->medCatNumber, "ЖК01ЯЯ");
+    TypeText(frmSearch->medCatNumber, "ЖК01ЯЯ");
     QTest::keyClick(frmSearch->medCatNumber, Qt::Key_Return);
     QMap<QString, QString> params;
     Print(frmSearch->btnPrint, params);

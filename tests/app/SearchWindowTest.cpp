@@ -31,7 +31,7 @@ class SearchWindowTest : public QObject {
     Choose(W()->cbManufacturer, Maker);
     const QString empty = Maker == "KELV" ? QString("  .  .  ") : Maker == "BOSAL" ? QString("   -   ") : QString();
     QCOMPARE(Q(W()->medCatNumber->Text()), empty);
-    Type(W()->medCatNumber, Number);
+    TypeText(W()->medCatNumber, Number);
     if (Enter)
       QTest::keyClick(W()->medCatNumber, Qt::Key_Return);
     else
@@ -68,7 +68,7 @@ class SearchWindowTest : public QObject {
     TMaskEdit* number = W()->medCatNumber;
     QCOMPARE(W()->cbManufacturer->currentText(), QString("KELV"));
     QCOMPARE(Q(number->EditMask()), QString("aa\\.aa\\.aa;1;_"));
-    Type(number, "FO16");
+    TypeText(number, "FO16");
     QCOMPARE(Q(number->Text()), QString("FO.16.  "));
 
     Choose(W()->cbManufacturer, "BOSAL");
@@ -76,14 +76,14 @@ class SearchWindowTest : public QObject {
     QCOMPARE(number->MaxLength(), 10);
     QCOMPARE(Q(number->Text()), QString("   -   "));
     QCOMPARE(W()->focusWidget(), static_cast<QWidget*>(number));
-    Type(number, "28a1");  // a letter is refused where digits are required
+    TypeText(number, "28a1");  // a letter is refused where digits are required
     QCOMPARE(Q(number->Text()), QString("281-   "));
 
     Choose(W()->cbManufacturer, "WALKER");
     QCOMPARE(Q(number->EditMask()), QString());
     QCOMPARE(number->MaxLength(), 255);
     QCOMPARE(Q(number->Text()), QString());
-    Type(number, "Ъ'1");
+    TypeText(number, "Ъ'1");
     QCOMPARE(Q(number->Text()), QString("Ъ'1"));
 
     // Closing the list without a change empties the field all the same.

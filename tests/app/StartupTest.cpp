@@ -34,45 +34,15 @@
 #include "platform/ui/ExtCtrls.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/Mask.h"
+#include "support/QtTestSupport.h"
+#include "tests/platform/db/DbTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path Catalogue(const char* Name) {
-#ifdef KELV_TEST_CATALOGUES
-  return fs::path(KELV_TEST_CATALOGUES) / (std::string(Name) + ".mdb");
-#else
-  return fs::path("/nonexistent") / (std::string(Name) + ".mdb");
-#endif
-}
-
-QString Q(const std::string& S) { return QString::fromStdString(S); }
-
-// Accepts every modal message box as soon as it shows, noting its text and running OnShown
-// while it is on screen.
-class MessageBoxes {
- public:
-  MessageBoxes() {
-    FTimer.setInterval(5);
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || box->property("seen").toBool()) return;
-      box->setProperty("seen", true);
-      Texts << box->text();
-      Captions << box->windowTitle();
-      if (OnShown) OnShown(box);
-      box->accept();
-    });
-    FTimer.start();
-  }
-  QStringList Texts;
-  QStringList Captions;
-  std::function<void(QMessageBox*)> OnShown;
-
- private:
-  QTimer FTimer;
-};
+using qttest::MessageBoxes;
+using qttest::Q;
 
 struct TreeNodeView {
   std::string Text;
@@ -99,13 +69,13 @@ class StartupTest : public QObject {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(*Bytes);
       } else {
-        fs::copy_file(::Catalogue(Catalogue), dir / "DB" / "kelv.m$$");
+        fs::copy_file(dbtest::Catalogue(Catalogue), dir / "DB" / "kelv.m$$");
       }
     }
     SetExecutableFolder(dir.string());
   }
 
-  static bool HaveCatalogues() { return fs::exists(Catalogue("edge")); }
+  static bool HaveCatalogues() { return fs::exists(dbtest::Catalogue("edge")); }
 
   static std::vector<TreeNodeView> Children(TTreeNode* Node) {
     std::vector<TreeNodeView> out;
@@ -341,14 +311,9 @@ class StartupTest : public QObject {
       else
         frmMain->Button1->click();
     });
-    // A safety net: a run that does not end fails instead of hanging.
-    bool timedOut = false;
-    QTimer::singleShot(10000, [&] {
-      timedOut = true;
-      QCoreApplication::quit();
-    });
+    qttest::LoopSafetyNet net;
     QCOMPARE(Application->Run(), 0);
-    QVERIFY(!timedOut);
+    QVERIFY(!net.TimedOut());
     QVERIFY(bothOpen);
     QVERIFY(Application->Terminated());
     // FormClose released the records.

@@ -64,7 +64,7 @@ TEST_F(DBEdit, EmptyWhenClosedFilteredEmptyOrFieldMissing) {
 TEST_F(DBEdit, IsReadOnly) {
   ds->Open();
   EXPECT_TRUE(edit.isReadOnly());
-  widgettest::TypeText(&edit, "xyz");
+  qttest::TypeText(&edit, "xyz");
   EXPECT_EQ(edit.Text(), "Бензин");
   EXPECT_EQ(ds->FieldByName("Fuels.Def")->AsString(), "Бензин");
 }

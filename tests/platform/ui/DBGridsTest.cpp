@@ -9,6 +9,7 @@
 #include "platform/db/ADODB.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/ui/Forms.h"
+#include "tests/platform/db/DbTestSupport.h"
 #include "WidgetTestSupport.h"
 
 using widgettest::TMemDataSet;
@@ -303,8 +304,8 @@ TEST(GridLarge, FortyThousandRowsAreReadOnDemand) {
 }
 
 TEST(GridCatalogue, QueryRowsFilterAndReopen) {
-  const auto file = widgettest::Catalogue("edge");
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "test catalogue not built";
+  SKIP_WITHOUT_CATALOGUE("edge");
+  const auto file = dbtest::Catalogue("edge");
   TADOConnection conn(nullptr);
   conn.SetConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string());
   conn.SetLoginPrompt(false);

@@ -18,9 +18,11 @@
 #include "platform/ui/ComCtrls.h"
 #include "platform/ui/Dialogs.h"
 #include "platform/ui/Forms.h"
+#include "support/QtTestSupport.h"
 
 namespace {
 
+using qttest::MessageBoxes;
 using Props = std::vector<std::pair<const char*, QVariant>>;
 
 // A form whose layout is a list of dynamic properties and one child label.
@@ -41,26 +43,6 @@ class TTestForm : public TForm {
     FormLoaded();
   }
   QLabel* Label;
-};
-
-// Accepts each modal message box, noting caption and text.
-class MessageBoxes {
- public:
-  MessageBoxes() {
-    FTimer.setInterval(5);
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || box->property("seen").toBool()) return;
-      box->setProperty("seen", true);
-      Shown << box->windowTitle() + "|" + box->text();
-      box->accept();
-    });
-    FTimer.start();
-  }
-  QStringList Shown;
-
- private:
-  QTimer FTimer;
 };
 
 // Notes its destruction in a shared log.
@@ -225,7 +207,8 @@ class FormsTest : public QObject {
     main->OnClose = [](TObject*, TCloseAction&) { throw EAbort(); };
     main->Close();
     QVERIFY(main->isVisible());
-    QCOMPARE(boxes.Shown, QStringList{"Заглавие|Грешка."});
+    QCOMPARE(boxes.Captions, QStringList{"Заглавие"});
+    QCOMPARE(boxes.Texts, QStringList{"Грешка."});
     QVERIFY(!Application->Terminated());
 
     // The main form's closing ends the run; a run asked to end returns at once.
@@ -242,13 +225,9 @@ class FormsTest : public QObject {
     Application->CreateForm(main);
     main->Show();
     QTimer::singleShot(0, [main] { main->close(); });
-    bool timedOut = false;
-    QTimer::singleShot(10000, [&] {
-      timedOut = true;
-      QCoreApplication::quit();
-    });
+    qttest::LoopSafetyNet net;
     QCOMPARE(Application->Run(), 0);
-    QVERIFY(!timedOut);
+    QVERIFY(!net.TimedOut());
   }
 
   void applicationOwnsItsForms() {
@@ -289,7 +268,8 @@ class FormsTest : public QObject {
     MessageBoxes boxes;
     Application->SetTitle("KELV каталог");
     ShowMessage("Под строеж!");
-    QCOMPARE(boxes.Shown, QStringList{"KELV каталог|Под строеж!"});
+    QCOMPARE(boxes.Captions, QStringList{"KELV каталог"});
+    QCOMPARE(boxes.Texts, QStringList{"Под строеж!"});
   }
 
   void animation() {
@@ -396,7 +376,8 @@ class FormsTest : public QObject {
     MessageBoxes boxes;
     tree.OnChange = [](TObject*, TTreeNode*) { throw Exception("Грешка в базата"); };
     tree.SetSelected(a);
-    QCOMPARE(boxes.Shown, QStringList{"|Грешка в базата."});
+    QCOMPARE(boxes.Captions, QStringList{""});
+    QCOMPARE(boxes.Texts, QStringList{"Грешка в базата."});
     QCOMPARE(tree.Selected(), a);
   }
 

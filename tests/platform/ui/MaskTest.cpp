@@ -8,8 +8,8 @@
 
 #include "WidgetTestSupport.h"
 
-using widgettest::Key;
-using widgettest::TypeText;
+using qttest::Key;
+using qttest::TypeText;
 
 namespace {
 

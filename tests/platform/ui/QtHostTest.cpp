@@ -14,11 +14,12 @@
 #include "platform/ui/ExtCtrls.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/QtHost.h"
+#include "support/QtTestSupport.h"
 #include "tests/platform/ui/UiTestSupport.h"
 
 namespace {
 
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new uitest::QtEnvironment);
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new qttest::QtEnvironment);
 
 // A graphic control that records its messages and answers the hit test as told.
 class Probe : public TGraphicControl {

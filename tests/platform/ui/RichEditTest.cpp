@@ -224,7 +224,7 @@ TEST(RichEdit, ScrollBarsAndReadOnly) {
   re.SetReadOnly(true);
   EXPECT_TRUE(re.textInteractionFlags() & Qt::TextSelectableByKeyboard);
   re.Lines()->Add("text");
-  widgettest::TypeText(&re, "typed");
+  qttest::TypeText(&re, "typed");
   EXPECT_EQ(re.Text(), "text\r\n");
 }
 

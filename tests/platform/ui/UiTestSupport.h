@@ -1,9 +1,6 @@
 #pragma once
 // Helpers shared by the control tests: a host that records what the model tells it, a 32-bit
-// surface to paint controls on, a parent that records its messages, and a QApplication.
-#include <gtest/gtest.h>
-
-#include <QApplication>
+// surface to paint controls on, a parent that records its messages, and pattern bitmaps.
 #include <memory>
 #include <vector>
 
@@ -117,23 +114,5 @@ inline std::uint32_t Pixel24(TBitmap* B, int X, int Y) {
   const auto* row = static_cast<const std::uint8_t*>(B->ScanLine(Y));
   return row[X * 3] | (row[X * 3 + 1] << 8) | (row[X * 3 + 2] << 16);
 }
-
-// One QApplication (offscreen) for the whole test program.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (!QApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "ui_test";
-      static char* argv[] = {name, nullptr};
-      qputenv("QT_QPA_PLATFORM", "offscreen");
-      app_ = std::make_unique<QApplication>(argc, argv);
-    }
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
 
 }  // namespace uitest

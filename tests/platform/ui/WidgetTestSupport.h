@@ -1,42 +1,21 @@
 #pragma once
-// Helpers for the widget tests: a QApplication for the whole program, a small dataset held in
-// memory, and typing with one key event per character.
+// Helpers for the widget tests: a QApplication for the whole program and a small dataset held
+// in memory.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QKeyEvent>
-#include <QWidget>
 #include <cstdint>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "platform/db/DB.h"
 #include "platform/db/ResultSet.h"
+#include "support/QtTestSupport.h"
 
 namespace widgettest {
 
-// One QApplication (offscreen) for the whole test program.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (!QApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "widget_test";
-      static char* argv[] = {name, nullptr};
-      qputenv("QT_QPA_PLATFORM", "offscreen");
-      app_ = std::make_unique<QApplication>(argc, argv);
-    }
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+// One QApplication for the whole program.
+inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new qttest::QtEnvironment);
 
 // A dataset whose rows are given in code. Values: null, a whole number or a text.
 class TMemDataSet : public TDataSet {
@@ -87,34 +66,5 @@ class TMemDataSet : public TDataSet {
     }
   }
 };
-
-// Sends one key press and release per character, with the character as the event's text (so
-// any alphabet can be typed).
-inline void TypeText(QWidget* W, const QString& Text) {
-  for (QChar c : Text) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(W, &press);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(W, &release);
-  }
-}
-
-inline void TypeText(QWidget* W, const char* Utf8) { TypeText(W, QString::fromUtf8(Utf8)); }
-
-// One key with a key code (and the text Qt gives it).
-inline void Key(QWidget* W, int Code, Qt::KeyboardModifiers Mods = Qt::NoModifier, const QString& Text = {}) {
-  QKeyEvent press(QEvent::KeyPress, Code, Mods, Text);
-  QApplication::sendEvent(W, &press);
-  QKeyEvent release(QEvent::KeyRelease, Code, Mods, Text);
-  QApplication::sendEvent(W, &release);
-}
-
-inline std::filesystem::path Catalogue(const std::string& Name) {
-#ifdef KELV_TEST_CATALOGUES
-  return std::filesystem::path(KELV_TEST_CATALOGUES) / (Name + ".mdb");
-#else
-  return std::filesystem::path("/nonexistent") / (Name + ".mdb");
-#endif
-}
 
 }  // namespace widgettest
