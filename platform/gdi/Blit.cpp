@@ -16,6 +16,9 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "platform/gdi/GdiInternal.h"
 
@@ -356,7 +359,12 @@ inline std::int64_t Col(bool straight, int x0, const int* xs, int i) { return st
 template <int SB, int DB, bool St>
 struct TableRow {
   static void Run(const std::uint8_t* srow, int x0, const int* xs, int n, const std::uint32_t* t, std::uint8_t* out) {
-    for (int i = 0; i < n; ++i)
+    int i = 0;
+    if constexpr (DB == 3 && std::endian::native == std::endian::little) {
+      // Four bytes a pixel, the fourth overwritten by the next pixel.
+      for (; i + 1 < n; ++i) std::memcpy(out + static_cast<std::ptrdiff_t>(i) * 3, &t[GetRaw(srow, static_cast<int>(Col(St, x0, xs, i)), SB)], 4);
+    }
+    for (; i < n; ++i)
       PutPixel<DB>(out + static_cast<std::ptrdiff_t>(i) * DB, t[GetRaw(srow, static_cast<int>(Col(St, x0, xs, i)), SB)]);
   }
 };
@@ -384,10 +392,51 @@ struct CopyRow {
   }
 };
 
-// 32-bit pixels to 24-bit ones, four at a time.
+// 32-bit pixels to 24-bit ones and back (the fourth byte 0), straight rows. The vector loops
+// leave the last pixels to the word loops, which never read or write past the row's pixels.
+#if defined(__x86_64__) || defined(__i386__)
+#define KELV_GDI_SSSE3 1
+
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+__attribute__((target("ssse3"))) int Pack32To24Ssse3(const std::uint8_t* s, std::uint8_t* out, int n) {
+  const __m128i pick = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  int i = 0;
+  for (; i + 16 <= n; i += 16, s += 64, out += 48) {
+    const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), pick);
+    const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)), pick);
+    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32)), pick);
+    const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 48)), pick);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(a, _mm_slli_si128(b, 12)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+  }
+  return i;
+}
+
+__attribute__((target("ssse3"))) int Expand24To32Ssse3(const std::uint8_t* s, std::uint8_t* out, int n) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  int i = 0;
+  for (; i + 6 <= n; i += 4, s += 12, out += 16)  // reads 16 bytes: 4 pixels and 4 bytes of the next two
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), spread));
+  return i;
+}
+#endif
+
 void Pack32To24(const std::uint8_t* srow, int x0, const int*, int n, const std::uint32_t*, std::uint8_t* out) {
   const std::uint8_t* s = srow + static_cast<std::int64_t>(x0) * 4;
   int i = 0;
+#ifdef KELV_GDI_SSSE3
+  if (HasSsse3()) {
+    i = Pack32To24Ssse3(s, out, n);
+    s += static_cast<std::ptrdiff_t>(i) * 4;
+    out += static_cast<std::ptrdiff_t>(i) * 3;
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     for (; i + 4 <= n; i += 4, s += 16, out += 12) {
       std::uint32_t a, b, c, d;
@@ -407,6 +456,40 @@ void Pack32To24(const std::uint8_t* srow, int x0, const int*, int n, const std::
     out[0] = s[0];
     out[1] = s[1];
     out[2] = s[2];
+  }
+}
+
+void Expand24To32(const std::uint8_t* srow, int x0, const int*, int n, const std::uint32_t*, std::uint8_t* out) {
+  const std::uint8_t* s = srow + static_cast<std::int64_t>(x0) * 3;
+  int i = 0;
+#ifdef KELV_GDI_SSSE3
+  if (HasSsse3()) {
+    i = Expand24To32Ssse3(s, out, n);
+    s += static_cast<std::ptrdiff_t>(i) * 3;
+    out += static_cast<std::ptrdiff_t>(i) * 4;
+  }
+#endif
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 4 <= n; i += 4, s += 12, out += 16) {
+      std::uint32_t a, b, c;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + 4, 4);
+      std::memcpy(&c, s + 8, 4);
+      const std::uint32_t w0 = a & 0xFFFFFFu;
+      const std::uint32_t w1 = (a >> 24) | ((b & 0xFFFFu) << 8);
+      const std::uint32_t w2 = (b >> 16) | ((c & 0xFFu) << 16);
+      const std::uint32_t w3 = c >> 8;
+      std::memcpy(out, &w0, 4);
+      std::memcpy(out + 4, &w1, 4);
+      std::memcpy(out + 8, &w2, 4);
+      std::memcpy(out + 12, &w3, 4);
+    }
+  }
+  for (; i < n; ++i, s += 3, out += 4) {
+    out[0] = s[0];
+    out[1] = s[1];
+    out[2] = s[2];
+    out[3] = 0;
   }
 }
 
@@ -449,8 +532,10 @@ class SourceRows {
         fn_ = st ? &Pack32To24 : Pick<Rgb888Row, 32, 3>(false);
       else if (sbpp == 32)
         fn_ = Pick<Rgb888Row, 32, 4>(st);
+      else if (db == 4)
+        fn_ = st ? &Expand24To32 : Pick<Rgb888Row, 24, 4>(false);
       else
-        fn_ = db == 3 ? Pick<Rgb888Row, 24, 3>(st) : Pick<Rgb888Row, 24, 4>(st);
+        fn_ = Pick<Rgb888Row, 24, 3>(st);
     }
   }
 
@@ -475,6 +560,14 @@ class SourceRows {
   std::array<std::uint32_t, 256> table_{};
 };
 
+// The 64 bits of a 1-bit row from byte b on, the first pixel in the top bit.
+inline std::uint64_t Load64BigEndian(const std::uint8_t* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  return w;
+}
+
 // Calls f(i0, i1, bit) for the runs of equal mask bits of one destination row (n pixels whose
 // first lies on mask column mx0 of a row mrow, null outside the mask); 0 outside the mask.
 template <class F>
@@ -484,22 +577,32 @@ void ForEachMaskRun(const std::uint8_t* mrow, std::int64_t mx0, std::int64_t mw,
     return;
   }
   const std::int64_t lo = std::clamp<std::int64_t>(-mx0, 0, n), hi = std::clamp<std::int64_t>(mw - mx0, lo, n);
+  const std::int64_t rowBytes = (mw + 7) / 8;
   std::int64_t start = 0, i = lo;
   bool cur = false;
   while (i < hi) {
     const std::int64_t mx = mx0 + i;
-    const std::uint8_t byte = mrow[mx >> 3];
-    if ((mx & 7) == 0 && i + 8 <= hi && byte == (cur ? 0xFF : 0x00)) {
-      i += 8;  // eight more of the same
+    const std::int64_t at = mx >> 3;
+    const int shift = static_cast<int>(mx & 7);
+    if (at + 8 <= rowBytes) {
+      // Up to 57 bits at once: the first that differs from the current run ends it.
+      const std::uint64_t w = Load64BigEndian(mrow + at) << shift;
+      const std::uint64_t diff = cur ? ~w : w;
+      const std::int64_t span = std::min<std::int64_t>(64 - shift, hi - i);
+      const std::int64_t same = diff ? std::countl_zero(diff) : 64;
+      if (same >= span) {
+        i += span;
+        continue;
+      }
+      i += same;
+    } else if (((mrow[at] >> (7 - shift)) & 1) == static_cast<int>(cur)) {
+      ++i;
       continue;
     }
-    const bool bit = (byte >> (7 - (mx & 7))) & 1;
-    if (bit != cur) {
-      if (i > start) f(static_cast<int>(start), static_cast<int>(i), cur);
-      start = i;
-      cur = bit;
-    }
-    ++i;
+    // Pixel i starts a run of the other bit.
+    if (i > start) f(static_cast<int>(start), static_cast<int>(i), cur);
+    start = i;
+    cur = !cur;
   }
   if (cur) {
     f(static_cast<int>(start), static_cast<int>(hi), true);

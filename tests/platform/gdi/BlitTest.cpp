@@ -743,6 +743,23 @@ TEST(BlitEngines, MaskedTransfersAgree) {
             ExpectEnginesAgree(g);
             if (HasFatalFailure()) return;
           }
+  // Rows long enough for masks read many bits at a time, at every bit alignment.
+  for (int xm = -9; xm <= 9; ++xm)
+    for (bool blob : {false, true})
+      for (DWORD rop : {rops[0], rops[2]}) {
+        Drawing g;
+        g.op = Op::Mask;
+        g.dst = &kDib24;
+        g.src = &kDib8;
+        g.rop = rop;
+        g.dw = 180, g.dh = 6, g.sw = 170, g.sh = 6;
+        g.xd = 3, g.wd = 170, g.hd = 6, g.xs = 0, g.ys = 0;
+        g.mw = 150 + xm, g.mh = 6, g.xm = xm, g.ym = 0;
+        g.blobMask = blob;
+        g.seed = ++seed;
+        ExpectEnginesAgree(g);
+        if (HasFatalFailure()) return;
+      }
 }
 
 // Solid and pattern brushes, including onto palette destinations.
