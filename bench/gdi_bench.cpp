@@ -178,6 +178,20 @@ void BM_TransparentAndThenPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_TransparentAndThenPaint);
 
+// A monochrome mask inverted into another (the first step of a stretched transparent copy).
+void BM_BitBltMonoInvert(benchmark::State& state) {
+  HBITMAP mask = DiscMask(kSide);
+  HDC maskDc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(maskDc, mask);
+  Canvas dst(kSide, kSide, 1, true);
+  for (auto _ : state) benchmark::DoNotOptimize(BitBlt(dst.dc, 0, 0, kSide, kSide, maskDc, 0, 0, NOTSRCCOPY));
+  SelectObject(maskDc, old);
+  DeleteDC(maskDc);
+  DeleteObject(mask);
+  state.SetBytesProcessed(state.iterations() * kSide * kSide / 8);
+}
+BENCHMARK(BM_BitBltMonoInvert);
+
 // Filling with a solid brush.
 void BM_PatBltSolid(benchmark::State& state) {
   Canvas dst(kSide, kSide);

@@ -4,9 +4,9 @@
 // Every transfer works in the destination's pixel values: source pixels are converted to the
 // destination format first (monochrome device bitmaps follow the DCs' text and background
 // colours, indexed destinations take the nearest entry), then the ternary raster operation is
-// applied bit by bit to source, pattern and destination values. Destinations of 8 bits and more
-// take a row engine that does the same on whole rows of bytes; 1- and 4-bit destinations and
-// combining shrinks take the per-pixel engine.
+// applied bit by bit to source, pattern and destination values. Row engines do the same on whole
+// rows of bytes (destinations of 8 bits and more) or bits (monochrome ones without a mask);
+// 4-bit destinations, masked monochrome ones and combining shrinks take the per-pixel engine.
 //
 // Stretching samples the source pixel under the centre of each destination pixel. In
 // BLACKONWHITE and WHITEONBLACK modes a shrinking axis instead combines all the source pixels
@@ -61,7 +61,7 @@ bool MapAxis(std::int64_t d0, std::int64_t dExt, std::int64_t s0, std::int64_t s
       offLo = static_cast<std::int64_t>(static_cast<i128>(k) * S / D);
       offHi = static_cast<std::int64_t>(static_cast<i128>(k + 1) * S / D);
     } else {
-      offLo = static_cast<std::int64_t>((static_cast<i128>(2 * k + 1) * S) / (2 * D));
+      offLo = S == D ? k : static_cast<std::int64_t>((static_cast<i128>(2 * k + 1) * S) / (2 * D));
       offHi = offLo + 1;
     }
     std::int64_t sLo = sExt > 0 ? s0 + offLo : s0 - offHi;
@@ -560,11 +560,16 @@ class SourceRows {
   std::array<std::uint32_t, 256> table_{};
 };
 
-// The 64 bits of a 1-bit row from byte b on, the first pixel in the top bit.
-inline std::uint64_t Load64BigEndian(const std::uint8_t* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, 8);
-  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+// 64 bits of a 1-bit row of rowBytes bytes from byte at on, the first pixel in the top bit
+// (bits past the row are 0).
+inline std::uint64_t LoadBits(const std::uint8_t* row, std::int64_t at, std::int64_t rowBytes) {
+  std::uint64_t w = 0;
+  if (at + 8 <= rowBytes) {
+    std::memcpy(&w, row + at, 8);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+  }
+  for (std::int64_t k = at; k < rowBytes; ++k) w |= static_cast<std::uint64_t>(row[k]) << (56 - 8 * (k - at));
   return w;
 }
 
@@ -582,23 +587,17 @@ void ForEachMaskRun(const std::uint8_t* mrow, std::int64_t mx0, std::int64_t mw,
   bool cur = false;
   while (i < hi) {
     const std::int64_t mx = mx0 + i;
-    const std::int64_t at = mx >> 3;
     const int shift = static_cast<int>(mx & 7);
-    if (at + 8 <= rowBytes) {
-      // Up to 57 bits at once: the first that differs from the current run ends it.
-      const std::uint64_t w = Load64BigEndian(mrow + at) << shift;
-      const std::uint64_t diff = cur ? ~w : w;
-      const std::int64_t span = std::min<std::int64_t>(64 - shift, hi - i);
-      const std::int64_t same = diff ? std::countl_zero(diff) : 64;
-      if (same >= span) {
-        i += span;
-        continue;
-      }
-      i += same;
-    } else if (((mrow[at] >> (7 - shift)) & 1) == static_cast<int>(cur)) {
-      ++i;
+    // Up to 57 bits at once: the first that differs from the current run ends it.
+    const std::uint64_t w = LoadBits(mrow, mx >> 3, rowBytes) << shift;
+    const std::uint64_t diff = cur ? ~w : w;
+    const std::int64_t span = std::min<std::int64_t>(64 - shift, hi - i);
+    const std::int64_t same = diff ? std::countl_zero(diff) : 64;
+    if (same >= span) {
+      i += span;
       continue;
     }
+    i += same;
     // Pixel i starts a run of the other bit.
     if (i > start) f(static_cast<int>(start), static_cast<int>(i), cur);
     start = i;
@@ -613,13 +612,13 @@ void ForEachMaskRun(const std::uint8_t* mrow, std::int64_t mx0, std::int64_t mw,
 
 // Scratch rows kept per thread, so that transfers allocate nothing once warmed up.
 struct RowScratch {
-  std::vector<std::uint8_t> s, p, zero;
+  std::vector<std::uint8_t> s, p, t, zero;
   std::vector<std::uint32_t> values;
 };
 
 RowScratch& Scratch(std::size_t bytes, int pixels) {
   thread_local RowScratch sc;
-  for (auto* v : {&sc.s, &sc.p, &sc.zero})
+  for (auto* v : {&sc.s, &sc.p, &sc.t, &sc.zero})
     if (v->size() < bytes) v->resize(bytes);  // zero is never written: it stays zero
   if (sc.values.size() < static_cast<std::size_t>(pixels)) sc.values.resize(static_cast<std::size_t>(pixels));
   return sc;
@@ -693,6 +692,91 @@ void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mas
   }
 }
 
+// Monochrome destinations: rows of bits. Buffers hold the bytes of the destination row that the
+// transfer touches, bit j standing for pixel (first byte) * 8 + j.
+void SetBit(std::uint8_t* row, std::int64_t bit) { row[bit >> 3] |= static_cast<std::uint8_t>(0x80u >> (bit & 7)); }
+
+// Bits first .. first + n - 1 of a 1-bit row of `bits` pixels into out from bit off on (off < 8);
+// the other bits of out's bytes are left unspecified (the row engine never stores them).
+void CopyBits(const std::uint8_t* row, std::int64_t bits, std::int64_t first, int n, int off, std::uint8_t* out) {
+  const std::int64_t bytes = (off + static_cast<std::int64_t>(n) + 7) / 8;
+  const std::int64_t rowBytes = (bits + 7) / 8;
+  for (std::int64_t k = 0; k < bytes; ++k) {
+    const std::int64_t p = first - off + 8 * k;  // source bit of out's bit 8k
+    if (p >= 0 && (p >> 3) + 1 < rowBytes) {
+      const unsigned pair = (static_cast<unsigned>(row[p >> 3]) << 8) | row[(p >> 3) + 1];
+      out[k] = static_cast<std::uint8_t>(pair >> (8 - (p & 7)));
+    } else {
+      out[k] = 0;
+      for (int b = 0; b < 8; ++b)
+        if (p + b >= 0 && p + b < bits && ((row[(p + b) >> 3] >> (7 - ((p + b) & 7))) & 1)) out[k] |= static_cast<std::uint8_t>(0x80u >> b);
+    }
+  }
+}
+
+void RunBitRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Axis& ax, const Axis& ay,
+                const ColorSpace& dcs, const Converter* conv, std::uint8_t rop, bool useP) {
+  const int nx = ax.hi - ax.lo, ny = ay.hi - ay.lo;
+  const int off = ax.lo & 7;
+  const std::size_t bytes = static_cast<std::size_t>((off + nx + 7) / 8);
+  RowScratch& sc = Scratch(bytes, nx);
+  const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
+  const bool copyBits = src && conv->Identity() && ax.straight;
+  std::array<std::uint32_t, 256> table{};
+  if (src && src->fmt.bpp <= 8)
+    for (std::uint32_t v = 0; v < (1u << src->fmt.bpp); ++v) table[v] = (*conv)(v);
+
+  Pattern pat;
+  const std::uint8_t* P = sc.zero.data();
+  auto patternBits = [&](int y) {
+    std::memset(sc.p.data(), 0, bytes);
+    pat.Row(y, ax.lo, nx, sc.values.data());
+    for (int i = 0; i < nx; ++i)
+      if (sc.values[static_cast<std::size_t>(i)] & 1) SetBit(sc.p.data(), off + i);
+  };
+  if (useP) {
+    BuildPattern(j, dcs, pat);
+    if (pat.solid) patternBits(0);
+    P = sc.p.data();
+  }
+  const std::uint8_t firstMask = static_cast<std::uint8_t>(0xFFu >> off);
+  const std::uint8_t lastMask = static_cast<std::uint8_t>(0xFF00u >> (((off + nx - 1) & 7) + 1));
+
+  for (int k = 0; k < ny; ++k) {
+    const int r = upward ? ny - 1 - k : k;
+    const int y = ay.lo + r;
+    std::uint8_t* d = dst.Row(y) + (ax.lo >> 3);
+    const std::uint8_t* S = sc.zero.data();
+    if (src) {
+      const std::uint8_t* srow = src->Row(ay.srcLo[static_cast<std::size_t>(r)]);
+      if (copyBits) {
+        CopyBits(srow, src->width, ax.srcLo[0], nx, off, sc.s.data());
+      } else {
+        std::memset(sc.s.data(), 0, bytes);
+        const int sbpp = src->fmt.bpp;
+        for (int i = 0; i < nx; ++i) {
+          const std::uint32_t raw = GetRaw(srow, static_cast<int>(Col(ax.straight, ax.srcLo[0], ax.srcLo.data(), i)), sbpp);
+          if ((sbpp <= 8 ? table[raw] : (*conv)(raw)) & 1) SetBit(sc.s.data(), off + i);
+        }
+      }
+      S = sc.s.data();
+    }
+    if (useP && !pat.solid) patternBits(y);
+    // Combined in a copy of the row's bytes, then stored inside the transfer's bits.
+    std::uint8_t* t = sc.t.data();
+    std::memcpy(t, d, bytes);
+    RopBytes(rop, S, P, t, bytes);
+    if (bytes == 1) {
+      const std::uint8_t m = firstMask & lastMask;
+      d[0] = static_cast<std::uint8_t>((d[0] & ~m) | (t[0] & m));
+      continue;
+    }
+    d[0] = static_cast<std::uint8_t>((d[0] & ~firstMask) | (t[0] & firstMask));
+    if (bytes > 2) std::memcpy(d + 1, t + 1, bytes - 2);
+    d[bytes - 1] = static_cast<std::uint8_t>((d[bytes - 1] & ~lastMask) | (t[bytes - 1] & lastMask));
+  }
+}
+
 }  // namespace
 
 void SetBlitFastPaths(bool on) { gFastPaths.store(on, std::memory_order_relaxed); }
@@ -744,10 +828,11 @@ bool RunBlit(const BlitJob& j) {
   const bool spanY = src && combineMode && std::abs(static_cast<std::int64_t>(j.hs)) > std::abs(static_cast<std::int64_t>(j.hd));
   const bool rows = fast && (bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32) && !spanX && !spanY &&
                     (!hasMask || (j.mask->fmt.bpp == 1 && j.mask != &dst));
+  const bool bitRows = fast && bpp == 1 && !hasMask && !spanX && !spanY;
 
   // Transfers within one bitmap read from a copy of the source rows (the row engine orders
   // straight rows instead).
-  if ((src == &dst && !(rows && ay.straight)) || (hasMask && j.mask == &dst)) {
+  if ((src == &dst && !((rows || bitRows) && ay.straight)) || (hasMask && j.mask == &dst)) {
     int y0 = src ? ay.srcLo.front() : 0, y1 = src ? ay.srcHi.back() : 0;
     if (src) {
       for (std::size_t i = 0; i < ay.srcLo.size(); ++i) {
@@ -781,6 +866,10 @@ bool RunBlit(const BlitJob& j) {
 
   if (rows) {
     RunRows(j, dst, src, mask, ax, ay, dcs, conv.get(), fore, back, useP);
+    return true;
+  }
+  if (bitRows) {
+    RunBitRows(j, dst, src, ax, ay, dcs, conv.get(), fore, useP);
     return true;
   }
 

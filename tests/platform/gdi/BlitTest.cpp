@@ -651,7 +651,7 @@ TEST(BlitEngines, StretchedAndMirroredTransfersAgree) {
       {-5, -4, 30, 8, 2, 3, 12, 9},     // mixed
   };
   const int modes[] = {COLORONCOLOR, BLACKONWHITE, WHITEONBLACK, HALFTONE};
-  const PixelKind* dsts[] = {&kDib8, &kDib16, &kDib24Up, &kDib32, &kDdb32, &kDdb8};
+  const PixelKind* dsts[] = {&kDib8, &kDib16, &kDib24Up, &kDib32, &kDdb32, &kDdb8, &kDdb1};
   const PixelKind* srcs[] = {&kDib8Up, &kDib24, &kDib32, &kDdb1, &kDib4};
   std::uint32_t seed = 5000;
   for (const Geometry& sh : shapes)
@@ -679,7 +679,7 @@ TEST(BlitEngines, StretchedAndMirroredTransfersAgree) {
 // A bitmap drawn onto itself: shifted in every direction (rows read before they are
 // overwritten), mirrored in place, and masked.
 TEST(BlitEngines, TransfersWithinOneBitmapAgree) {
-  const PixelKind* kinds[] = {&kDib8, &kDib16, &kDib24, &kDib24Up, &kDib32, &kDdb32};
+  const PixelKind* kinds[] = {&kDib8, &kDib16, &kDib24, &kDib24Up, &kDib32, &kDdb32, &kDdb1, &kDib1};
   std::uint32_t seed = 9000;
   for (const PixelKind* k : kinds)
     for (int dx : {-3, 0, 2})
@@ -784,7 +784,7 @@ TEST(BlitEngines, PatternFillsAgree) {
 TEST(BlitEngines, DeviceIndependentSourcesAgree) {
   std::uint32_t seed = 50000;
   const PixelKind* kinds[] = {&kDib1, &kDib4, &kDib8Up, &kDib16, &kDib565, &kDib24, &kDib24Up, &kDib32, &kDib32Rgb};
-  for (const PixelKind* dk : {&kDib8, &kDib24, &kDib32, &kDdb32})
+  for (const PixelKind* dk : {&kDib8, &kDib24, &kDib32, &kDdb32, &kDdb1})
     for (const PixelKind* sk : kinds)
       for (int mirror = 0; mirror < 2; ++mirror) {
         Drawing g;
