@@ -16,6 +16,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <optional>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -37,8 +38,9 @@ struct Axis {
   bool straight = false;  // source = destination + constant, one pixel each
 };
 
+// quick: an unscaled axis is mapped as the shift it is rather than coordinate by coordinate.
 bool MapAxis(std::int64_t d0, std::int64_t dExt, std::int64_t s0, std::int64_t sExt, int clipLo, int clipHi,
-             int srcSize, bool combine, Axis& a) {
+             int srcSize, bool combine, bool quick, Axis& a) {
   if (dExt == 0) return false;
   std::int64_t dl = dExt > 0 ? d0 : d0 + dExt;
   std::int64_t dh = dl + (dExt > 0 ? dExt : -dExt);
@@ -49,6 +51,24 @@ bool MapAxis(std::int64_t d0, std::int64_t dExt, std::int64_t s0, std::int64_t s
   if (srcSize < 0) return true;  // no source
   if (sExt == 0) return false;
   std::int64_t D = dExt > 0 ? dExt : -dExt, S = sExt > 0 ? sExt : -sExt;
+  if (quick && S == D && (dExt > 0) == (sExt > 0)) {
+    // Either way round, source = destination + s0 - d0, valid where it falls inside the source.
+    const std::int64_t shift = s0 - d0;
+    lo = std::max<std::int64_t>(lo, -shift);
+    hi = std::min<std::int64_t>(hi, srcSize - shift);
+    if (lo >= hi) return false;
+    a.lo = static_cast<int>(lo);
+    a.hi = static_cast<int>(hi);
+    const std::size_t n = static_cast<std::size_t>(hi - lo);
+    a.srcLo.resize(n);
+    a.srcHi.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      a.srcLo[i] = static_cast<int>(lo + shift + static_cast<std::int64_t>(i));
+      a.srcHi[i] = a.srcLo[i] + 1;
+    }
+    a.straight = true;
+    return true;
+  }
   bool span = combine && S > D;
   std::size_t n = static_cast<std::size_t>(hi - lo);
   a.srcLo.resize(n);
@@ -61,7 +81,7 @@ bool MapAxis(std::int64_t d0, std::int64_t dExt, std::int64_t s0, std::int64_t s
       offLo = static_cast<std::int64_t>(static_cast<i128>(k) * S / D);
       offHi = static_cast<std::int64_t>(static_cast<i128>(k + 1) * S / D);
     } else {
-      offLo = S == D ? k : static_cast<std::int64_t>((static_cast<i128>(2 * k + 1) * S) / (2 * D));
+      offLo = static_cast<std::int64_t>((static_cast<i128>(2 * k + 1) * S) / (2 * D));
       offHi = offLo + 1;
     }
     std::int64_t sLo = sExt > 0 ? s0 + offLo : s0 - offHi;
@@ -557,7 +577,7 @@ class SourceRows {
   const Axis& ax_;
   int db_;
   RowFn fn_ = nullptr;
-  std::array<std::uint32_t, 256> table_{};
+  std::array<std::uint32_t, 256> table_;  // filled for the source's values only
 };
 
 // 64 bits of a 1-bit row of rowBytes bytes from byte at on, the first pixel in the top bit
@@ -641,8 +661,8 @@ void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mas
   // A source in the destination's memory is converted into a buffer before it is combined.
   const bool alias = src && SharesMemory(*src, dst);
   const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
-  std::unique_ptr<SourceRows> reader;
-  if (src) reader = std::make_unique<SourceRows>(*src, *conv, ax, db);
+  std::optional<SourceRows> reader;
+  if (src) reader.emplace(*src, *conv, ax, db);
   const bool borrow = src && conv->Identity() && ax.straight && !alias;
 
   Pattern pat;
@@ -792,12 +812,14 @@ bool RunBlit(const BlitJob& j) {
   if (useS && !src) return true;
   const bool combineMode = j.stretchMode == BLACKONWHITE || j.stretchMode == WHITEONBLACK;
 
+  const bool fast = gFastPaths.load(std::memory_order_relaxed);
   Axis ax, ay;
-  if (!MapAxis(j.xd, j.wd, j.xs, j.ws, j.clip.left, j.clip.right, src ? src->width : -1, combineMode, ax)) return true;
-  if (!MapAxis(j.yd, j.hd, j.ys, j.hs, j.clip.top, j.clip.bottom, src ? src->height : -1, combineMode, ay)) return true;
+  if (!MapAxis(j.xd, j.wd, j.xs, j.ws, j.clip.left, j.clip.right, src ? src->width : -1, combineMode, fast, ax))
+    return true;
+  if (!MapAxis(j.yd, j.hd, j.ys, j.hs, j.clip.top, j.clip.bottom, src ? src->height : -1, combineMode, fast, ay))
+    return true;
   const int nx = ax.hi - ax.lo;
   const int bpp = dst.fmt.bpp;
-  const bool fast = gFastPaths.load(std::memory_order_relaxed);
 
   ColorSpace dcs(dst.fmt);
   std::shared_ptr<Bitmap> srcCopy;
