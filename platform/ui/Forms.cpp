@@ -431,6 +431,24 @@ void TApplication::Done() {
 
 TScreen::~TScreen() = default;
 
+namespace {
+// The stock cursors' handles: one distinct address each, never a GDI object.
+char StockCursors[1 - crSizeAll];
+}  // namespace
+
+HCURSOR TScreen::Cursors(int Index) const {
+  if (auto it = FCursors.find(Index); it != FCursors.end()) return it->second;
+  if (Index < crSizeAll || Index > crDefault) Index = crDefault;
+  return reinterpret_cast<HCURSOR>(&StockCursors[-Index]);
+}
+
+void TScreen::SetCursors(int Index, HCURSOR Value) {
+  if (Value)
+    FCursors[Index] = Value;
+  else
+    FCursors.erase(Index);
+}
+
 void TScreen::SetCursor(TCursor Value) {
   if (Value == FCursor) return;
   FCursor = Value;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -199,6 +200,9 @@ inline constexpr TCursor crArrow = -2;
 inline constexpr TCursor crCross = -3;
 inline constexpr TCursor crIBeam = -4;
 inline constexpr TCursor crHourGlass = -11;
+inline constexpr TCursor crDrag = -12;
+inline constexpr TCursor crMultiDrag = -16;
+inline constexpr TCursor crSizeAll = -22;  // the lowest stock cursor
 
 class TScreen : public TComponent {
  public:
@@ -208,9 +212,17 @@ class TScreen : public TComponent {
   TCursor Cursor() const { return FCursor; }
   void SetCursor(TCursor Value);
 
+  // The cursor handles by index. The stock cursors (crSizeAll .. crDefault) have fixed handles
+  // of their own; an index that holds no handle gives crDefault's. Setting stores the handle
+  // (the screen does not destroy it); a null handle frees the index again. Cursor shows
+  // crHourGlass, crIBeam and crCross as such and any other index as the arrow.
+  HCURSOR Cursors(int Index) const;
+  void SetCursors(int Index, HCURSOR Value);
+
  private:
   TCursor FCursor{crDefault};
   bool FOverride{false};
+  std::map<int, HCURSOR> FCursors;
 };
 
 extern TScreen* Screen;
