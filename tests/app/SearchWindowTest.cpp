@@ -1,13 +1,14 @@
 // The search window as a user drives it on the window tests' catalogue: the manufacturer list
 // and its masks, typing numbers (Cyrillic too) key by key, the search button and Enter, the
-// results with their details, Print's state, the busy label and cursor, the pop-up menu, and the
-// switch to the browse window and back.
+// results with their details and picture (JPEG and GIF), Print's state, the busy label and
+// cursor, the pop-up menu, and the switch to the browse window and back.
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
 #include "AppTestSupport.h"
+#include "gif/Image.h"
 #include "platform/ui/DBEdit.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/Mask.h"
@@ -219,11 +220,30 @@ class SearchWindowTest : public QObject {
     DM->SearchShowDetails = show;
   }
 
+  void gifCarPictureShows() {
+    {
+      TBitmap bitmap;
+      bitmap.SetPixelFormat(pf24bit);
+      bitmap.SetWidth(90);
+      bitmap.SetHeight(45);
+      gif::TGIFImage image;
+      image.Assign(&bitmap);
+      image.SaveToFile((FFolder->Path() / "images" / "Ford" / "focus_tddi.gif").string());
+    }
+    Search("WALKER", "WALKER-1234567890123456");
+    QCOMPARE(Versions(), QStringList{"7"});
+    QCOMPARE(Shown(W()->iAuto), QSize(90, 45));
+    QVERIFY(dynamic_cast<gif::TGIFImage*>(W()->iAuto->Picture()->Graphic()));
+    QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
+  }
+
   void unreadablePictureLeavesTheWindowUsable() {
+    // A damaged GIF: the GIF library's error shows once.
     std::ofstream(FFolder->Path() / "images" / "Ford" / "focus_tddi.gif", std::ios::binary) << "GIF89a\x01";
     FExpectedBoxes = 1;
     Search("WALKER", "WALKER-1234567890123456");
     QTRY_COMPARE(FBoxes->Texts.size(), 1);
+    QCOMPARE(FBoxes->Texts[0], QString("Premature end of data."));
     // The search is over all the same: no busy label, the cursor back, Print for the result.
     QVERIFY(W()->lSearch->isHidden());
     QCOMPARE(Screen->Cursor(), crDefault);

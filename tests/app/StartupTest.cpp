@@ -1,13 +1,18 @@
 // The program's start-up on the test catalogues: the order in which windows and the data module
 // appear, the missing-database path, the catalogue tree and fuel list, the main window's end
-// of the run, the splash and debug windows, and the pictures stored in the layouts.
+// of the run, the splash and debug windows, the pictures stored in the layouts, the picture
+// formats' registration, the control library's start, and the GIF graphics' clipboard exchange
+// and message pump.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -25,10 +30,18 @@
 #include "app/uMain.h"
 #include "app/uSearch.h"
 #include "app/uSplash.h"
+#include "gif/Image.h"
+#include "gif/Painter.h"
+#include "picture/PxAni.h"
+#include "picture/PxControlLibrary.h"
+#include "picture/PxGIF.h"
+#include "platform/gdi/Gdi.h"
 #include "platform/graphics/Graphics.h"
+#include "platform/graphics/Jpeg.h"
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/ui/Animate.h"
+#include "platform/ui/Clipbrd.h"
 #include "platform/ui/ComCtrls.h"
 #include "platform/ui/DBCtrls.h"
 #include "platform/ui/ExtCtrls.h"
@@ -416,87 +429,274 @@ class StartupTest : public QObject {
   }
 
   void storedPictures();
+  void pictureFormatsRegisterInOrder();
+  void gifFilesOpenAsTheGifLibrarysGraphic();
+  void paletteScreenSwitchesDitheringOn();
+  void controlLibraryStartsAndStops();
+  void gifGraphicsThroughTheClipboard();
+  void inlineGifPainterKeepsTheQueueGoing();
 };
 
-// Stand-ins for the two GIF graphic classes: they keep what the layout hands them.
-class TGIFImage : public TGraphic {
- public:
-  DECLARE_GRAPHIC_CLASS(TGIFImage)
-  QByteArray Data;
-  void SetWidth(int) override {}
-  void SetHeight(int) override {}
-  void LoadFromStream(TStream* Stream) override {
-    Data.resize(static_cast<int>(Stream->Size() - Stream->Position()));
-    Stream->ReadBuffer(Data.data(), Data.size());
+namespace {
+
+// A stored picture's class name and its graphic's data, as the layout resource holds them.
+void ReadStoredPicture(const char* Resource, QByteArray& ClassName, QByteArray& Data) {
+  QFile file(Resource);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  QVERIFY(!bytes.isEmpty());
+  const int length = static_cast<unsigned char>(bytes[0]);
+  ClassName = bytes.mid(1, length);
+  Data = bytes.mid(1 + length);
+}
+
+int Word(const QByteArray& B, int At) {
+  return static_cast<unsigned char>(B[At]) | static_cast<unsigned char>(B[At + 1]) << 8;
+}
+
+// A GIF89a file of two 1 x 1 frames shown for Delay hundredths of a second each.
+QByteArray TwoFrameGif(int Delay) {
+  QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13);
+  gif.append("\xFF\x00\x00\x00\x00\xFF", 6);  // red, blue
+  for (int frame = 0; frame < 2; ++frame) {
+    gif.append("\x21\xF9\x04\x00", 4);
+    gif.append(static_cast<char>(Delay & 0xFF));
+    gif.append(static_cast<char>(Delay >> 8));
+    gif.append("\x00\x00", 2);
+    gif.append("\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
+    gif.append(frame == 0 ? QByteArray("\x02\x02\x44\x01\x00", 5) : QByteArray("\x02\x02\x4C\x01\x00", 5));
   }
-  void SaveToStream(TStream*) override {}
-  void LoadFromClipboardFormat(WORD, HANDLE, HPALETTE) override {}
-  void SaveToClipboardFormat(WORD&, HANDLE&, HPALETTE&) override {}
+  gif.append(';');
+  return gif;
+}
 
- protected:
-  void Draw(TCanvas*, const TRect&) override {}
-  bool GetEmpty() override { return Data.isEmpty(); }
-  int GetWidth() override { return 0; }
-  int GetHeight() override { return 0; }
-};
-IMPLEMENT_GRAPHIC_CLASS(TGIFImage, TGraphic)
+template <class G>
+void LoadBytes(G& Graphic, const QByteArray& Bytes) {
+  TMemoryStream stream;
+  stream.WriteBuffer(Bytes.constData(), Bytes.size());
+  stream.SetPosition(0);
+  Graphic.LoadFromStream(&stream);
+}
 
-class TPxGIFImage : public TGIFImage {
- public:
-  DECLARE_GRAPHIC_CLASS(TPxGIFImage)
-};
-IMPLEMENT_GRAPHIC_CLASS(TPxGIFImage, TGIFImage)
+QImage ImageOf(TGraphic* Graphic) {
+  TBitmap bitmap;
+  bitmap.Assign(Graphic);
+  QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
+  for (int y = 0; y < bitmap.Height(); ++y)
+    for (int x = 0; x < bitmap.Width(); ++x) image.setPixelColor(x, y, TColorToQColor(bitmap.Canvas()->Pixels(x, y)));
+  return image;
+}
+
+}  // namespace
 
 void StartupTest::storedPictures() {
   Q_INIT_RESOURCE(layouts);
-  // While no GIF class is registered the pictures stay empty and nothing fails.
-  TPicture picture;
-  if (!TPicture::FindFileFormat("gif")) {
-    QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uMain.Image1.picture"));
-    QVERIFY(!picture.Graphic());
-    QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uSplash.Image1.picture"));
-    QVERIFY(!picture.Graphic());
-  }
-
-  TPicture::RegisterFileFormat("gif", "test", TPxGIFImage::StaticClass());
-  TPicture::RegisterFileFormat("GIF", "test", TGIFImage::StaticClass());
-  struct Unregister {
-    ~Unregister() { TPicture::UnregisterGraphicClass(TGIFImage::StaticClass()); }
-  } unregister;
-
-  // The banner: the plain GIF87a file, 800 x 57, a 256-colour table.
-  QVERIFY(LoadLayoutPicture(&picture, ":/layouts/uMain.Image1.picture"));
-  QCOMPARE(QString(picture.Graphic()->ClassName().c_str()), QString("TGIFImage"));
-  QByteArray gif = static_cast<TGIFImage*>(picture.Graphic())->Data;
+  // The banner: class TGIFImage, then the plain GIF87a file, 800 x 57, a 256-colour table.
+  QByteArray name, gif;
+  ReadStoredPicture(":/layouts/uMain.Image1.picture", name, gif);
+  QCOMPARE(name, QByteArray("TGIFImage"));
   QCOMPARE(gif.left(6), QByteArray("GIF87a"));
-  auto word = [](const QByteArray& B, int At) {
-    return static_cast<unsigned char>(B[At]) | static_cast<unsigned char>(B[At + 1]) << 8;
-  };
-  QCOMPARE(word(gif, 6), 800);
-  QCOMPARE(word(gif, 8), 57);
+  QCOMPARE(Word(gif, 6), 800);
+  QCOMPARE(Word(gif, 8), 57);
   QCOMPARE(static_cast<unsigned char>(gif[10]) & 0x87, 0x87);
   QCOMPARE(gif.back(), ';');
   QCOMPARE(gif.count(QByteArray("\x21\xF9", 2)), 0);
 
-  // The splash logo: a 32-bit byte count, then the GIF89a file, 118 x 54, 256 colours.
-  QVERIFY(LoadLayoutPicture(&picture, ":/layouts/uSplash.Image1.picture"));
-  QCOMPARE(QString(picture.Graphic()->ClassName().c_str()), QString("TPxGIFImage"));
-  const QByteArray data = static_cast<TGIFImage*>(picture.Graphic())->Data;
-  const quint32 count = static_cast<quint32>(word(data, 0)) | static_cast<quint32>(word(data, 2)) << 16;
+  // The splash logo: class TPxGIFImage, a 32-bit byte count, then the GIF89a file, 118 x 54.
+  QByteArray data;
+  ReadStoredPicture(":/layouts/uSplash.Image1.picture", name, data);
+  QCOMPARE(name, QByteArray("TPxGIFImage"));
+  const quint32 count = static_cast<quint32>(Word(data, 0)) | static_cast<quint32>(Word(data, 2)) << 16;
   QCOMPARE(static_cast<qsizetype>(count), data.size() - 4);
   gif = data.mid(4);
   QCOMPARE(gif.left(6), QByteArray("GIF89a"));
-  QCOMPARE(word(gif, 6), 118);
-  QCOMPARE(word(gif, 8), 54);
+  QCOMPARE(Word(gif, 6), 118);
+  QCOMPARE(Word(gif, 8), 54);
   QCOMPARE(static_cast<unsigned char>(gif[10]) & 0x87, 0x87);
 
-  // The windows show them as soon as the classes are there.
-  TfrmSplash splash(nullptr);
-  QVERIFY(splash.Image1->Picture()->Graphic());
-  QCOMPARE(QString(splash.Image1->Picture()->Graphic()->ClassName().c_str()), QString("TPxGIFImage"));
+  // While the GIF classes are not registered the pictures stay empty and nothing fails.
+  px::UnregisterPxGifFormats();
+  gif::UnregisterGIFImageFormats();
+  TPicture picture;
+  QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uMain.Image1.picture"));
+  QVERIFY(!picture.Graphic());
+  QVERIFY(!LoadLayoutPicture(&picture, ":/layouts/uSplash.Image1.picture"));
+  QVERIFY(!picture.Graphic());
+
+  // Registered, the windows show them: the banner 800 x 57, the splash logo 118 x 54.
+  px::RegisterPxGifFormats();
+  gif::RegisterGIFImageFormats();
   TfrmMain main(nullptr);
-  QVERIFY(main.Image1->Picture()->Graphic());
+  TGraphic* banner = main.Image1->Picture()->Graphic();
+  QVERIFY(banner);
+  QVERIFY(dynamic_cast<gif::TGIFImage*>(banner));
+  QCOMPARE(banner->ClassName(), std::string("TGIFImage"));
+  QCOMPARE(QSize(banner->Width(), banner->Height()), QSize(800, 57));
   QVERIFY(!main.isVisible());
+  TfrmSplash splash(nullptr);
+  TGraphic* logo = splash.Image1->Picture()->Graphic();
+  QVERIFY(logo);
+  QVERIFY(dynamic_cast<px::TPxGIFImage*>(logo));
+  QCOMPARE(QSize(logo->Width(), logo->Height()), QSize(118, 54));
+
+  // They show something: neither picture is of one colour.
+  const QImage bannerImage = ImageOf(banner), logoImage = ImageOf(logo);
+  QVERIFY(bannerImage.pixelColor(0, 0) != bannerImage.pixelColor(400, 28) ||
+          bannerImage.pixelColor(0, 0) != bannerImage.pixelColor(799, 56));
+  QVERIFY(logoImage.pixelColor(0, 0) != logoImage.pixelColor(59, 27) ||
+          logoImage.pixelColor(0, 0) != logoImage.pixelColor(117, 53));
+}
+
+void StartupTest::pictureFormatsRegisterInOrder() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  StartProgram();
+  QCOMPARE(TPicture::FindFileFormat("jpeg"), TJPEGImage::StaticClass());
+  QCOMPARE(TPicture::FindFileFormat("jpg"), TJPEGImage::StaticClass());
+  QCOMPARE(TPicture::FindFileFormat("ani"), px::TPxAni::StaticClass());
+  // The GIF library's "GIF" is the newest: it serves .gif in any letter case.
+  for (const char* extension : {"gif", "GIF", ".Gif"})
+    QCOMPARE(TPicture::FindFileFormat(extension), gif::TGIFImage::StaticClass());
+  // Both GIF graphics use the one clipboard format "GIF Image"; the newest serves it.
+  QVERIFY(gif::CF_GIF >= 0xC000);
+  QCOMPARE(static_cast<UINT>(gif::CF_GIF), RegisterClipboardFormat("GIF Image"));
+  QCOMPARE(px::GifClipboardFormat, gif::CF_GIF);
+  QVERIFY(TPicture::SupportsClipboardFormat(gif::CF_GIF));
+
+  // The end of the program takes the GIF library's registration away: the second GIF graphic's
+  // "gif", registered before it, serves .gif then; a new start puts "GIF" on top again.
+  EndProgram();
+  QCOMPARE(TPicture::FindFileFormat("GIF"), px::TPxGIFImage::StaticClass());
+  QCOMPARE(TPicture::FindFileFormat("ani"), px::TPxAni::StaticClass());
+  StartProgram();
+  QCOMPARE(TPicture::FindFileFormat("gif"), gif::TGIFImage::StaticClass());
+}
+
+void StartupTest::gifFilesOpenAsTheGifLibrarysGraphic() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  StartProgram();
+  const std::string file = (fs::path(FDir->path().toStdString()) / "CAR.Gif").string();
+  {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetWidth(90);
+    bitmap.SetHeight(45);
+    bitmap.Canvas()->Brush()->SetColor(clBlue);
+    bitmap.Canvas()->FillRect(TRect{0, 0, 90, 45});
+    gif::TGIFImage image;
+    image.Assign(&bitmap);
+    image.SaveToFile(file);
+  }
+  TPicture picture;
+  picture.LoadFromFile(file);
+  QVERIFY(dynamic_cast<gif::TGIFImage*>(picture.Graphic()));
+  QCOMPARE(QSize(picture.Width(), picture.Height()), QSize(90, 45));
+  QCOMPARE(ImageOf(picture.Graphic()).pixelColor(45, 20), TColorToQColor(clBlue));
+}
+
+void StartupTest::paletteScreenSwitchesDitheringOn() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  struct Restore {
+    int Bits = GdiGetScreenBitsPerPixel();
+    ~Restore() { GdiSetScreenBitsPerPixel(Bits); }
+  } restore;
+  GdiSetScreenBitsPerPixel(8);
+  StartProgram();
+  QVERIFY(gif::PaletteDisplay);
+  EndProgram();
+  GdiSetScreenBitsPerPixel(16);
+  StartProgram();
+  QVERIFY(!gif::PaletteDisplay);
+}
+
+void StartupTest::controlLibraryStartsAndStops() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  StartProgram();
+  // The control library's cursor aliases: 100..103 are the multi-drag, drag, multi-drag and
+  // multi-drag cursors.
+  QCOMPARE(Screen->Cursors(100), Screen->Cursors(crMultiDrag));
+  QCOMPARE(Screen->Cursors(101), Screen->Cursors(crDrag));
+  QCOMPARE(Screen->Cursors(102), Screen->Cursors(crMultiDrag));
+  QCOMPARE(Screen->Cursors(103), Screen->Cursors(crMultiDrag));
+  QVERIFY(Screen->Cursors(100) != Screen->Cursors(crDefault));
+  // The print-client fix is in place while the program runs and gone after it.
+  QVERIFY(TWinControl::MessageHandler(WM_PRINTCLIENT) == &px::PrintClientWithSavedDC);
+  EndProgram();
+  QVERIFY(TWinControl::MessageHandler(WM_PRINTCLIENT) != &px::PrintClientWithSavedDC);
+}
+
+void StartupTest::gifGraphicsThroughTheClipboard() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  StartProgram();
+  const QByteArray bytes = TwoFrameGif(10);
+
+  // The GIF library's graphic: the GIF stream and the bitmap go to Qt's clipboard, and a
+  // picture pasted from there is the same GIF.
+  gif::TGIFImage source;
+  LoadBytes(source, bytes);
+  Clipboard()->Assign(&source);
+  const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+  QVERIFY(mime);
+  QVERIFY(mime->hasImage());
+  QVERIFY(mime->data("application/x-kelv-clipboard;format=GIF Image").startsWith("GIF89a"));
+  TPicture picture;
+  picture.Assign(Clipboard());
+  auto* pasted = dynamic_cast<gif::TGIFImage*>(picture.Graphic());
+  QVERIFY(pasted);
+  QCOMPARE(pasted->Images().Count(), 2);
+  QCOMPARE(ImageOf(pasted), ImageOf(&source));
+  gif::TGIFImage direct;
+  direct.Assign(Clipboard());
+  QCOMPARE(direct.Images().Count(), 2);
+
+  // The second GIF graphic: its counted GIF block and the bitmap.
+  px::TPxGIFImage second;
+  LoadBytes(second, bytes);
+  Clipboard()->Assign(&second);
+  mime = QGuiApplication::clipboard()->mimeData();
+  const QByteArray block = mime->data("application/x-kelv-clipboard;format=GIF Image");
+  QCOMPARE(block.mid(4, 6), QByteArray("GIF89a"));
+  QCOMPARE(static_cast<qsizetype>(Word(block, 0) | Word(block, 2) << 16), block.size() - 4);
+  QVERIFY(mime->hasImage());
+  px::TPxGIFImage back;
+  back.Assign(Clipboard());
+  QCOMPARE(back.FrameCount(), 2);
+  QCOMPARE(QSize(back.Width(), back.Height()), QSize(1, 1));
+  QCOMPARE(ImageOf(&back), ImageOf(&second));
+
+  // Text copied afterwards replaces both.
+  QGuiApplication::clipboard()->setText("FO.16.01");
+  QVERIFY(!Clipboard()->HasFormat(gif::CF_GIF));
+  QVERIFY(!Clipboard()->HasFormat(CF_BITMAP));
+}
+
+void StartupTest::inlineGifPainterKeepsTheQueueGoing() {
+  if (!HaveCatalogues()) QSKIP("test catalogues not built");
+  ProgramFolder("edge");
+  StartProgram();
+  // Two frames of five seconds each, animated in the caller's thread.
+  gif::TGIFImage image;
+  LoadBytes(image, TwoFrameGif(500));
+  image.SetPaintOptions(gif::drAnimate);
+  TBitmap target;
+  target.SetWidth(1);
+  target.SetHeight(1);
+  bool fired = false;
+  QTimer::singleShot(50, [&] {
+    fired = true;
+    Application->Terminate();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  target.Canvas()->Draw(0, 0, &image);
+  // The timer ran while the painter waited, and the end of the run ended the painting.
+  QVERIFY(fired);
+  QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+  QVERIFY(Application->Terminated());
 }
 
 QTEST_MAIN(StartupTest)
