@@ -658,7 +658,8 @@ void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mas
   const int nx = ax.hi - ax.lo, ny = ay.hi - ay.lo;
   RowScratch& sc = Scratch(static_cast<std::size_t>(nx) * static_cast<std::size_t>(db), nx);
 
-  // A source in the destination's memory is converted into a buffer before it is combined.
+  // A source in the destination's memory is converted into a buffer a whole row at a time,
+  // before any of the row is written.
   const bool alias = src && SharesMemory(*src, dst);
   const bool upward = src == &dst && ay.srcLo[0] < ay.lo;
   std::optional<SourceRows> reader;
@@ -683,6 +684,7 @@ void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mas
       pat.Row(y, ax.lo, nx, sc.values.data());
       for (int i = 0; i < nx; ++i) PutRaw(sc.p.data(), i, dst.fmt.bpp, sc.values[static_cast<std::size_t>(i)]);
     }
+    if (alias) reader->Part(sy, 0, nx, sc.s.data());
     // Pixels i0 .. i1 - 1 of the row under one raster operation.
     auto apply = [&](int i0, int i1, std::uint8_t rop) {
       if (rop == 0xAA) return;
@@ -692,7 +694,9 @@ void RunRows(const BlitJob& j, Bitmap& dst, const Bitmap* src, const Bitmap* mas
       if (needS && rop == 0xCC && !alias) return reader->Part(sy, i0, i1 - i0, d + off);
       const std::uint8_t* S = sc.zero.data() + off;
       if (needS) {
-        if (borrow) {
+        if (alias) {
+          S = sc.s.data() + off;
+        } else if (borrow) {
           S = src->Row(sy) + static_cast<std::int64_t>(ax.srcLo[0]) * db + off;
         } else {
           reader->Part(sy, i0, i1 - i0, sc.s.data() + off);

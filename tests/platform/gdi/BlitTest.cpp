@@ -684,19 +684,21 @@ TEST(BlitEngines, TransfersWithinOneBitmapAgree) {
   for (const PixelKind* k : kinds)
     for (int dx : {-3, 0, 2})
       for (int dy : {-2, 0, 3})
-        for (DWORD rop : {SRCCOPY, SRCINVERT, SRCAND, NOTSRCCOPY, MAKEROP4(0x00AA0029, SRCCOPY)}) {
-          Drawing g;
-          g.op = (rop >> 24) ? Op::Mask : Op::Bit;
-          g.dst = k;
-          g.sameBitmap = true;
-          g.rop = rop;
-          g.xs = 4, g.ys = 3, g.wd = 15, g.hd = 11;
-          g.xd = 4 + dx, g.yd = 3 + dy;
-          g.mw = 15, g.mh = 11, g.blobMask = true;
-          g.seed = ++seed;
-          ExpectEnginesAgree(g);
-          if (HasFatalFailure()) return;
-        }
+        for (DWORD rop : {SRCCOPY, SRCINVERT, SRCAND, NOTSRCCOPY, MAKEROP4(0x00AA0029, SRCCOPY),
+                          MAKEROP4(SRCINVERT, SRCCOPY)})
+          for (bool blob : {false, true}) {
+            Drawing g;
+            g.op = (rop >> 24) ? Op::Mask : Op::Bit;
+            g.dst = k;
+            g.sameBitmap = true;
+            g.rop = rop;
+            g.xs = 4, g.ys = 3, g.wd = 15, g.hd = 11;
+            g.xd = 4 + dx, g.yd = 3 + dy;
+            g.mw = 15, g.mh = 11, g.blobMask = blob;
+            g.seed = ++seed;
+            ExpectEnginesAgree(g);
+            if (HasFatalFailure()) return;
+          }
   for (const PixelKind* k : kinds)
     for (int mirror = 1; mirror < 4; ++mirror) {
       Drawing g;
