@@ -1,6 +1,7 @@
 // Printing the data sheet from the browse and search windows on the window tests' catalogue: the
-// parameters the report gets, the temporary bitmap (where it goes, what it holds, that a second
-// print overwrites it), the sheet written as a PDF file and read back, and a missing project.
+// parameters the report gets, the temporary bitmap (where it goes, what it holds, also of a GIF
+// picture, that a second print overwrites it), the sheet written as a PDF file and read back,
+// and a missing project.
 #include <QImage>
 #include <QMap>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 
 #include "AppTestSupport.h"
 #include "app/DetailsView.h"
+#include "gif/Image.h"
 #include "platform/report/Report.h"
 #include "platform/ui/Mask.h"
 #include "platform/report/ReportTestSupport.h"
@@ -202,6 +204,30 @@ class PrintTest : public QObject {
     QCOMPARE(bitmap.size(), QSize(kFocusSedan.W, kFocusSedan.H));
     QVERIFY(Difference(bitmap, QImage(sedan).convertToFormat(QImage::Format_RGB32)) <= 2);
     QCOMPARE(QDir(FTemp->path()).entryList(QDir::Files), QStringList{"tmp_rep.bmp"});
+  }
+
+  void gifPictureGoesToTheReportAsBitmap() {
+    // A GIF car picture (the GIF library's graphic) is drawn into the temporary bitmap as shown.
+    {
+      TBitmap bitmap;
+      bitmap.SetPixelFormat(pf24bit);
+      bitmap.SetWidth(90);
+      bitmap.SetHeight(45);
+      bitmap.Canvas()->Brush()->SetColor(static_cast<TColor>(0x669933));
+      bitmap.Canvas()->FillRect(TRect{0, 0, 90, 45});
+      gif::TGIFImage gif;
+      gif.Assign(&bitmap);
+      gif.SaveToFile((FFolder->Path() / "images" / "Ford" / "focus_tddi.gif").string());
+    }
+    frmMain->btnBrowse->click();
+    SelectVersion({"Ford", "Focus", "1.8 TDDi"}, "7");
+    QVERIFY(dynamic_cast<gif::TGIFImage*>(frmBrowseN->iAuto->Picture()->Graphic()));
+    QMap<QString, QString> params;
+    Print(frmBrowseN->btnPrint, params);
+    QCOMPARE(params["bmpAutoPicture"], TempFile());
+    const QImage bitmap(TempFile(), "BMP");
+    QCOMPARE(bitmap.size(), QSize(90, 45));
+    QCOMPARE(bitmap.pixelColor(45, 22), QColor(0x33, 0x99, 0x66));
   }
 
   void withoutTempTheSystemsTemporaryFolder() {
