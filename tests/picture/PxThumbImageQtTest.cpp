@@ -7,13 +7,14 @@
 
 #include "picture/PxThumbImage.h"
 #include "platform/ui/QtHost.h"
+#include "support/QtTestSupport.h"
 #include "tests/platform/ui/UiTestSupport.h"
 
 using namespace px;
 
 namespace {
 
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new uitest::QtEnvironment);
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new qttest::QtEnvironment);
 
 // The browse window's arrangement: iAuto fills the picture group box; a button lies beneath it.
 struct PictureBox {
