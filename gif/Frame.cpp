@@ -18,6 +18,14 @@ constexpr std::int64_t kPixelsWithoutData = std::int64_t{1} << 16;
 
 }  // namespace
 
+std::int64_t FramePixelsForData(std::int64_t Bytes) {
+  return std::max(kPixelsWithoutData, MaxPixelsForData(Bytes));
+}
+
+std::int64_t StreamPixelsForData(std::int64_t Bytes) {
+  return MaxPixelsForData(Bytes) + 16 * kPixelsWithoutData;
+}
+
 TGIFSubImage::TGIFSubImage(TGIFImage* Image)
     : TGIFItem(Image),
       FColorMap(std::make_unique<TGIFLocalColorMap>(this)),
@@ -227,8 +235,10 @@ void TGIFSubImage::LoadFromStream(TStream* Stream) {
 
 void TGIFSubImage::DecodeImageData(TStream* Stream) {
   const std::int64_t Pixels = static_cast<std::int64_t>(Width()) * Height();
-  const std::int64_t Remaining = Stream->Size() - Stream->Position();
-  if (Pixels > std::max(kPixelsWithoutData, MaxPixelsForData(Remaining))) RaiseGIFError("Invalid image dimensions");
+  std::int64_t Limit = FramePixelsForData(Stream->Size() - Stream->Position());
+  if (FImage && FImage->LoadPixelBudget() >= 0) Limit = std::min(Limit, FImage->LoadPixelBudget());
+  if (Pixels > Limit) RaiseGIFError("Invalid image dimensions");
+  if (FImage) FImage->SpendLoadPixels(Pixels);
   const std::uint8_t Fill = (FTransparent && FGCE) ? FGCE->TransparentIndex() : 0;
   AllocatePixels(Fill);
   std::uint8_t Empty[kLzwOutputSlack + 1] = {};

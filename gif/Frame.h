@@ -13,6 +13,13 @@
 
 namespace gif {
 
+// The most pixels a frame followed by Bytes bytes of stream may have: what that data could
+// decode to, and never less than a small frame's worth.
+std::int64_t FramePixelsForData(std::int64_t Bytes);
+// The most pixels all frames of a stream of Bytes bytes may have together: what its data could
+// decode to, and some small frames' worth beyond.
+std::int64_t StreamPixelsForData(std::int64_t Bytes);
+
 class TGIFSubImage : public TGIFItem {
  public:
   explicit TGIFSubImage(TGIFImage* Image);

@@ -264,15 +264,18 @@ void TGIFImage::LoadFromStream(TStream* Stream) {
   WithProgress(this, "Loading...", true, [&] {
     Clear();
     const std::int64_t Start = Stream->Position();
+    FLoadPixelBudget = StreamPixelsForData(Stream->Size() - Start);
     try {
       FHeader->LoadFromStream(Stream);
       FFrames->LoadFromStream(Stream, this);
       TGIFTrailer Trailer(this);
       Trailer.LoadFromStream(Stream);
     } catch (...) {
+      FLoadPixelBudget = -1;
       Stream->SetPosition(Start);
       throw;
     }
+    FLoadPixelBudget = -1;
   });
 }
 

@@ -2,6 +2,7 @@
 // The GIF graphic: logical screen header, global colour map and frames, with the settings that
 // govern rendering, animation and re-encoding, the registration with the picture registry and
 // the clipboard exchange.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -153,6 +154,14 @@ class TGIFImage : public TGraphic {
   TGIFWarningEvent OnFormatWarning;
   TNotifyEvent OnPaintStart, OnPaintFrame, OnPaintFrameDone, OnPaintLoop, OnPaintEnd;
 
+  // While a stream loads: the pixels that its frames may still claim (StreamPixelsForData), so
+  // that many frames cannot together claim more memory than the stream justifies. Negative
+  // when no load runs.
+  std::int64_t LoadPixelBudget() const { return FLoadPixelBudget; }
+  void SpendLoadPixels(std::int64_t Pixels) {
+    if (FLoadPixelBudget >= 0) FLoadPixelBudget -= std::min(Pixels, FLoadPixelBudget);
+  }
+
  protected:
   void AssignTo(TPersistent* Dest) override;
   void Draw(TCanvas* ACanvas, const TRect& Rect) override;
@@ -185,6 +194,7 @@ class TGIFImage : public TGraphic {
   TThreadPriority FPainterPriority;
   int FAnimationRate;
   TColor FBackdropColor{clNone};
+  std::int64_t FLoadPixelBudget{-1};
 };
 
 }  // namespace gif

@@ -297,3 +297,23 @@ TEST(LzwDecoder, FrameFillsWithTransparentIndexAndRefusesHugeFrames) {
   Gif = GifWriter().Header(65535, 65535).Descriptor(0, 0, 0, 0).ImageData(2, {0x44, 0x01}).Trailer().Get();
   EXPECT_EQ(Load(Gif).Error, "Invalid image dimensions");
 }
+
+TEST(LzwDecoder, FramesTogetherClaimNoMoreThanTheStreamJustifies) {
+  // Frames of 255 x 255 pixels with no data: a few are filled and kept...
+  auto Frames = [](int Count) {
+    GifWriter W;
+    W.Header(255, 255);
+    for (int i = 0; i < Count; ++i) W.Descriptor(0, 0, 255, 255).ImageData(2, {}, {255}, true);
+    return W.Trailer().Get();
+  };
+  Loaded Few = Load(Frames(5));
+  EXPECT_EQ(Few.Error, "");
+  EXPECT_EQ(Few.Image->Images().Count(), 5);
+  // ...but 1,000 of them (12 KB, each frame alone within bounds) would claim 65 megapixels,
+  // twice what the whole stream could decode to: the frames past that are refused.
+  Loaded Many = Load(Frames(1000));
+  EXPECT_EQ(Many.Error, "Invalid image dimensions");
+  // The budget ends with the load: the next stream has its own.
+  Loaded Again = Load(Frames(5));
+  EXPECT_EQ(Again.Error, "");
+}
