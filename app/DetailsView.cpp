@@ -43,9 +43,9 @@ void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetail
 
   const std::string picture = Text(Row, "Picture");
   if (!picture.empty()) {
-    // A missing file keeps the picture shown before.
+    // A missing file (or a name that leads to a folder) keeps the picture shown before.
     const std::string file = FindFileNoCase(TfrmMain::PictureFileName(picture, Names.Brand));
-    if (!file.empty()) image->Picture()->LoadFromFile(file);
+    if (!file.empty() && FileExists(file)) image->Picture()->LoadFromFile(file);
   } else {
     image->SetPicture(nullptr);
   }

@@ -108,7 +108,9 @@ int RunProgram() {
     StartProgram();
     status = Application->Run();
   } catch (const std::exception& e) {
-    // The missing database has been reported already; the program ends without a second dialog.
+    // After the missing-database message the failure that follows ends the program without a
+    // second dialog; any other failure of the start-up is shown before the program ends.
+    if (!(DM && DM->MissingDatabaseShown)) Application->ShowException(e);
     std::fprintf(stderr, "kelv: %s\n", e.what());
     status = 1;
   }

@@ -204,6 +204,7 @@ void TDM::DataModuleCreate(TObject* /*Sender*/) {
     Conn->SetConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False;Data Source=" + source);
     Conn->SetConnected(true);
   } catch (const Exception&) {
+    MissingDatabaseShown = true;
     if (ShowMessageHook) ShowMessageHook(kMissingDatabaseMessage);
   }
 }

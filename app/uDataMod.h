@@ -61,6 +61,9 @@ class TDM : public TComponent {
   std::function<bool()> BrowseTreeLoaded;     // TfrmBrowseN's TreeLoaded
   std::function<void()> BrowseShowDetails;    // TfrmBrowseN::ShowDetails
   std::function<void()> SearchShowDetails;    // TfrmSearch::ShowDetails
+
+  // Whether DataModuleCreate has shown the missing-database message.
+  bool MissingDatabaseShown{false};
 };
 
 extern TDM* DM;

@@ -11,7 +11,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QtTest>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <functional>

@@ -247,6 +247,13 @@ class BrowseWindowTest : public QObject {
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
     QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
+    // A folder of that name is no picture file either: no error, and the text is written.
+    fs::create_directories(FFolder->Path() / "images" / "Ford" / "FOCUS_TDDI.GIF");
+    SelectEngine({"Lada/VAZ", "Нива", "1.7i"});
+    SelectEngine({"Ford", "Focus", "1.8 TDDi"});
+    QCOMPARE(FBoxes->Texts, QStringList{});
+    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
     // Cyrillic names in other letter cases, a drive and folder in the stored value.
     SelectEngine({"Тест/Марка", "Купе и ван", "2.0 16V"});
     ShowVersion("100");

@@ -17,7 +17,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -35,6 +35,7 @@
 #include "picture/PxAni.h"
 #include "picture/PxControlLibrary.h"
 #include "picture/PxGIF.h"
+#include "picture/PxThumbImage.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/graphics/Jpeg.h"
@@ -202,6 +203,20 @@ class StartupTest : public QObject {
     QVERIFY(mainHidden);
     QVERIFY(splashMade);
     QVERIFY(!othersMade);
+    QCOMPARE(status, 1);
+    ExpectEverythingReleased();
+  }
+
+  // A catalogue that opens but lacks a table the tree needs: the error is shown (it is not the
+  // missing database, which has its own message) and the program ends with status 1.
+  void otherStartupFailureIsShown() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("types");
+    MessageBoxes boxes;
+    const int status = RunProgram();
+    QCOMPARE(boxes.Texts.size(), 1);
+    QVERIFY2(boxes.Texts[0].contains("Fuels"), qPrintable(boxes.Texts[0]));
+    QVERIFY(boxes.Texts[0] != QString::fromUtf8(kMissingDatabaseMessage));
     QCOMPARE(status, 1);
     ExpectEverythingReleased();
   }
@@ -384,6 +399,46 @@ class StartupTest : public QObject {
                             .arg(mainCentre.y())
                             .arg(splashCentre.x())
                             .arg(splashCentre.y())));
+  }
+
+  // While the tree loads, the splash is on screen and the tree hidden and disabled; afterwards
+  // the reverse. Watched from the engine query, which moves once per model.
+  void splashShowsWhileTheTreeLoads() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    int moves = 0, wrong = 0;
+    DM->qryFillEngines->AfterScroll = [&](TDataSet*) {
+      ++moves;
+      TTreeView* tree = frmBrowseN->treeMenu;
+      if (!frmSplash->isVisible() || !tree->isHidden() || tree->isEnabled()) ++wrong;
+    };
+    frmBrowseN->LoadTree();
+    DM->qryFillEngines->AfterScroll = nullptr;
+    QVERIFY(moves > 0);
+    QCOMPARE(wrong, 0);
+    QVERIFY(!frmSplash->isVisible());
+    QVERIFY(!frmBrowseN->treeMenu->isHidden());
+    QVERIFY(frmBrowseN->treeMenu->isEnabled());
+  }
+
+  void pictureControlsAsLaidOut() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    struct Expected {
+      px::TPxThumbImage* Image;
+      bool AutoSize;
+    };
+    for (const Expected& e : {Expected{frmBrowseN->iAuto, true}, Expected{frmSearch->iAuto, false}}) {
+      QCOMPARE(e.Image->Align(), alClient);
+      QCOMPARE(e.Image->AutoSize(), e.AutoSize);
+      QVERIFY(e.Image->Center());
+      QVERIFY(e.Image->Proportional());
+      QVERIFY(!e.Image->IgnoreMouse());
+      QCOMPARE(e.Image->Angle(), px::AT0);
+      QCOMPARE(e.Image->Zoom(), WORD{0});
+    }
   }
 
   void mainWindowLayout() {
