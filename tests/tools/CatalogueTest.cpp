@@ -234,15 +234,15 @@ TEST(TestCatalogues, PlainAndCompressedFilesHoldTheSameData) {
   EXPECT_EQ(std::search(bp.begin(), bp.end(), marker.begin(), marker.end()), bp.end());
   const TTableRead types = ReadWithLibmdb(TestCatalogue("types"), "Types");
   ASSERT_EQ(types.Rows.size(), 6u);
-  EXPECT_EQ(types.Rows[1][8], std::nullopt);
-  EXPECT_EQ(types.Rows[2][8], "");
+  EXPECT_EQ(types.Rows[1][9], std::nullopt);
+  EXPECT_EQ(types.Rows[2][9], "");
   // The memo of 8,970 characters over several long-value pages comes back whole.
   jet4::TDatabase source;
   const auto text = testsupport::ReadFile(testsupport::SourceDir() / "tests/data/catalogues/types.txt");
   jet4::ParseText(std::string(text.begin(), text.end()), "types.txt", source);
-  const std::string& note = std::get<std::string>(source.Tables.at(0).Rows.at(4).at(11));
+  const std::string& note = std::get<std::string>(source.Tables.at(0).Rows.at(4).at(12));
   EXPECT_EQ(jet4::Utf8ToUtf16(note).size(), 8970u);
-  EXPECT_EQ(types.Rows[4][11], note);
+  EXPECT_EQ(types.Rows[4][12], note);
 }
 
 TEST(TestCatalogues, EmptyAndLongBrandCatalogues) {

@@ -21,6 +21,7 @@ enum class TColumnType {
   LongInteger,  // signed 32-bit
   AutoNumber,   // signed 32-bit with the auto-increment flag
   Currency,     // signed 64-bit, ten-thousandths
+  Single,       // IEEE 754 single
   Double,       // IEEE 754 double
   DateTime,     // days since 1899-12-30 as a double, time as the fraction
   Text,         // wide text of at most Length characters (1..255)

@@ -278,7 +278,8 @@ class TParser {
         {"boolean", TColumnType::Boolean},   {"byte", TColumnType::Byte},
         {"integer", TColumnType::Integer},   {"long", TColumnType::LongInteger},
         {"autonumber", TColumnType::AutoNumber}, {"currency", TColumnType::Currency},
-        {"double", TColumnType::Double},     {"datetime", TColumnType::DateTime},
+        {"single", TColumnType::Single},     {"double", TColumnType::Double},
+        {"datetime", TColumnType::DateTime},
         {"memo", TColumnType::Memo}};
     bool known = false;
     for (const auto& [word, t] : kTypes)
@@ -386,6 +387,7 @@ class TParser {
       case TColumnType::LongInteger:
       case TColumnType::AutoNumber: return Integer(t, INT32_MIN, INT32_MAX, what);
       case TColumnType::Currency: return Currency(t, what);
+      case TColumnType::Single:
       case TColumnType::Double: {
         double v = 0;
         const char* b = t.Text.data();

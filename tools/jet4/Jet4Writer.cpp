@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <limits>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -107,6 +108,7 @@ std::uint8_t TypeCode(TColumnType t) {
     case TColumnType::LongInteger:
     case TColumnType::AutoNumber: return 0x04;
     case TColumnType::Currency: return 0x05;
+    case TColumnType::Single: return 0x06;
     case TColumnType::Double: return 0x07;
     case TColumnType::DateTime: return 0x08;
     case TColumnType::Binary: return 0x09;
@@ -123,7 +125,8 @@ std::uint16_t FixedSize(TColumnType t) {
     case TColumnType::Byte: return 1;
     case TColumnType::Integer: return 2;
     case TColumnType::LongInteger:
-    case TColumnType::AutoNumber: return 4;
+    case TColumnType::AutoNumber:
+    case TColumnType::Single: return 4;
     case TColumnType::Currency:
     case TColumnType::Double:
     case TColumnType::DateTime: return 8;
@@ -319,6 +322,12 @@ class TWriter {
       case TColumnType::LongInteger:
       case TColumnType::AutoNumber: intIn(INT32_MIN, INT32_MAX); break;
       case TColumnType::Currency: intIn(INT64_MIN, INT64_MAX); break;
+      case TColumnType::Single: {
+        const auto* d = std::get_if<double>(&v);
+        if (!d || !std::isfinite(*d) || std::fabs(*d) > std::numeric_limits<float>::max())
+          fail("expected a finite number within a single's range");
+        break;
+      }
       case TColumnType::Double:
       case TColumnType::DateTime: {
         const auto* d = std::get_if<double>(&v);
@@ -509,6 +518,7 @@ class TWriter {
           case TColumnType::LongInteger:
           case TColumnType::AutoNumber: Put32(p, static_cast<std::uint32_t>(std::get<std::int64_t>(v))); break;
           case TColumnType::Currency: Put64(p, static_cast<std::uint64_t>(std::get<std::int64_t>(v))); break;
+          case TColumnType::Single: Put32(p, std::bit_cast<std::uint32_t>(static_cast<float>(std::get<double>(v)))); break;
           case TColumnType::Double:
           case TColumnType::DateTime: PutDouble(p, std::get<double>(v)); break;
           default: break;

@@ -164,7 +164,8 @@ TEST(JetImport, ColumnTypesAreKept) {
   q.Open();
   const std::vector<std::pair<const char*, TFieldType>> want = {
       {"ID", ftAutoInc},         {"Flag", ftBoolean},         {"Small", ftWord},          {"Short", ftSmallint},
-      {"Long", ftInteger},       {"Money", ftCurrency},       {"Real", ftFloat},          {"Moment", ftDateTime},
+      {"Long", ftInteger},       {"Money", ftCurrency},       {"Real", ftFloat},          {"Approx", ftFloat},
+      {"Moment", ftDateTime},
       {"Name", ftWideString},    {"NamePlain", ftWideString}, {"NameCompressed", ftWideString}, {"Note", ftMemo}};
   ASSERT_EQ(q.FieldCount(), static_cast<int>(want.size()));
   for (const auto& [name, type] : want) EXPECT_EQ(q.FieldByName(name)->DataType(), type) << name;
@@ -173,6 +174,7 @@ TEST(JetImport, ColumnTypesAreKept) {
   EXPECT_TRUE(q.FieldByName("Flag")->AsBoolean());
   EXPECT_EQ(q.FieldByName("Moment")->AsString(), "2004-05-28 17:46:30");
   EXPECT_EQ(q.FieldByName("Money")->AsString(), "12.5");
+  EXPECT_EQ(q.FieldByName("Approx")->AsString(), "0.1") << "a single keeps the digits it has";
   q.Next();
   EXPECT_EQ(q.FieldByName("Flag")->AsString(), "False");
   EXPECT_FALSE(q.FieldByName("Flag")->IsNull());
@@ -359,8 +361,12 @@ TEST(JetImportErrors, OtherJetVersionsAreNamed) {
 
 TEST(JetImportErrors, UnreadableFile) {
   SKIP_WITHOUT_CATALOGUE("edge");
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
   TempDir dir;
+  // A folder of that name is refused as such (for root too).
+  fs::create_directory(dir / "folder.mdb");
+  const std::string folder = OpenError(dir / "folder.mdb");
+  EXPECT_TRUE(Contains(folder, "it is not a file")) << folder;
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
   testsupport::WriteFile(dir / "locked.mdb", Sample());
   ::chmod((dir / "locked.mdb").c_str(), 0);
   EXPECT_TRUE(Contains(OpenError(dir / "locked.mdb"), "cannot be read"));
