@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "picture/PxAni.h"
 #include "picture/PxThumbImage.h"
 #include "platform/graphics/Jpeg.h"
 #include "platform/ui/Published.h"
+#include "tests/picture/PxTestSupport.h"
 #include "tests/platform/ui/UiTestSupport.h"
 
 using namespace px;
@@ -245,6 +247,82 @@ TEST(HalfTurns, NinetyTo270ReflectsInsteadOfTwoQuarterTurns) {
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(image.Angle(), AT270);
   EXPECT_TRUE(image.Modified());
+}
+
+// Every cell of the angle table: after any change the picture is the original turned
+// clockwise by the new angle (a wrong direction or kind of turn in one cell shows here).
+TEST(QuarterTurns, EveryChangeOfAngleShowsTheOriginalTurnedByTheNewAngle) {
+  constexpr int W = 5, H = 3;
+  auto source = PatternBitmap(W, H);
+  // The source pixel shown at (X, Y) after Turns clockwise quarter turns.
+  auto Expected = [&](int Turns, int X, int Y) {
+    switch (Turns) {
+      case 1: return Pixel24(source.get(), Y, H - 1 - X);
+      case 2: return Pixel24(source.get(), W - 1 - X, H - 1 - Y);
+      case 3: return Pixel24(source.get(), W - 1 - Y, X);
+      default: return Pixel24(source.get(), X, Y);
+    }
+  };
+  auto Check = [&](TPxThumbImage& Image, TAngle Angle, const std::string& What) {
+    auto* shown = dynamic_cast<TBitmap*>(Image.Picture()->Graphic());
+    ASSERT_NE(shown, nullptr) << What;
+    const bool across = Angle == AT90 || Angle == AT270;
+    ASSERT_EQ(shown->Width(), across ? H : W) << What;
+    ASSERT_EQ(shown->Height(), across ? W : H) << What;
+    TBitmap copy;
+    copy.Assign(shown);
+    copy.SetPixelFormat(pf24bit);
+    int wrong = 0;
+    for (int y = 0; y < copy.Height(); ++y)
+      for (int x = 0; x < copy.Width(); ++x) wrong += Pixel24(&copy, x, y) != Expected(Angle, x, y);
+    EXPECT_EQ(wrong, 0) << What;
+    EXPECT_EQ(Image.Angle(), Angle) << What;
+    EXPECT_EQ(Image.Modified(), Angle != AT0) << What;
+  };
+  for (TAngle from : {AT0, AT90, AT180, AT270})
+    for (TAngle to : {AT0, AT90, AT180, AT270}) {
+      if (from == to) continue;
+      const std::string what = "from " + std::to_string(from) + " to " + std::to_string(to);
+      TPxThumbImage image(nullptr);
+      TBitmap start;
+      start.Assign(source.get());
+      image.Picture()->SetGraphic(&start);
+      image.SetAngle(from);
+      if (from != AT0) Check(image, from, what + " (reaching the first angle)");
+      image.SetAngle(to);
+      Check(image, to, what);
+    }
+}
+
+// An animated cursor converts to the strip of its frames: a quarter turn shows that strip as
+// a bitmap; a half turn fails, since the cursor takes no bitmap back, and the angle stays.
+TEST(QuarterTurns, AnimatedCursorTurnsAsItsFrameStrip) {
+  TMemoryStream file;
+  pxtest::PutBytes(&file, pxtest::AniBuilder()
+                              .Header(3, 3, 10)
+                              .Frames({pxtest::SolidIcon(clRed), pxtest::SolidIcon(clLime), pxtest::SolidIcon(clBlue)})
+                              .File());
+  file.SetPosition(0);
+  TPxAni ani;
+  ani.LoadFromStream(&file);
+  {
+    TPxThumbImage image(nullptr);
+    image.Picture()->SetGraphic(&ani);
+    EXPECT_THROW(image.SetAngle(AT180), EConvertError);
+    EXPECT_EQ(image.Angle(), AT0);
+    EXPECT_NE(dynamic_cast<TPxAni*>(image.Picture()->Graphic()), nullptr);
+  }
+  TPxThumbImage image(nullptr);
+  image.Picture()->SetGraphic(&ani);
+  image.SetAngle(AT90);
+  EXPECT_EQ(image.Angle(), AT90);
+  auto* strip = dynamic_cast<TBitmap*>(image.Picture()->Graphic());
+  ASSERT_NE(strip, nullptr);
+  EXPECT_EQ(strip->Width(), 16);
+  EXPECT_EQ(strip->Height(), 48) << "three 16-pixel frames side by side, turned upright";
+  // Turned clockwise: the first frame (red) is at the top.
+  EXPECT_TRUE(Near(ColourAt(strip, 8, 8), kRed));
+  EXPECT_TRUE(Near(ColourAt(strip, 8, 40), kBlue));
 }
 
 TEST(HalfTurns, AGraphicThatRefusesABitmapFailsAndKeepsTheAngle) {
