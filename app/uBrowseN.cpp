@@ -61,15 +61,16 @@ TfrmBrowseN::TfrmBrowseN(TComponent* AOwner) : TForm(AOwner), ui(std::make_uniqu
     DM->BrowseShowDetails = [this] { ShowDetails(); };
   }
 
-  OnCreate = [this](TObject* Sender) { FormCreate(Sender); };
-  OnShow = [this](TObject* Sender) { FormShow(Sender); };
-  connect(btnGoToSearch, &QPushButton::clicked, this,
-          [this] { Application->Guard([&] { btnGoToSearchClick(this); }); });
-  connect(btnHelp, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnHelpClick(this); }); });
-  connect(btnPrint, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnPrintClick(this); }); });
-  treeMenu->OnChange = [this](TObject* Sender, TTreeNode* Node) { treeMenuChange(Sender, Node); };
-  // The user's choice only: choosing the first item from code does not filter.
-  connect(cbFuel, &QComboBox::activated, this, [this] { Application->Guard([&] { cbFuelChange(this); }); });
+  // The handlers the layout's event properties name. cbFuel's OnChange is the user's choice
+  // only: choosing the first item from code does not filter.
+  PublishMethod("FormCreate", TNotifyEvent([this](TObject* Sender) { FormCreate(Sender); }));
+  PublishMethod("FormShow", TNotifyEvent([this](TObject* Sender) { FormShow(Sender); }));
+  PublishMethod("btnGoToSearchClick", TNotifyEvent([this](TObject* Sender) { btnGoToSearchClick(Sender); }));
+  PublishMethod("btnHelpClick", TNotifyEvent([this](TObject* Sender) { btnHelpClick(Sender); }));
+  PublishMethod("btnPrintClick", TNotifyEvent([this](TObject* Sender) { btnPrintClick(Sender); }));
+  PublishMethod("treeMenuChange",
+                TTVChangedEvent([this](TObject* Sender, TTreeNode* Node) { treeMenuChange(Sender, Node); }));
+  PublishMethod("cbFuelChange", TNotifyEvent([this](TObject* Sender) { cbFuelChange(Sender); }));
   FormLoaded();
 }
 

@@ -45,12 +45,13 @@ TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<Ui::
   Button1 = ui->Button1;
   AddStatusPanels(StatusBar1);
 
-  OnCreate = [this](TObject* Sender) { FormCreate(Sender); };
-  OnActivate = [this](TObject* Sender) { FormActivate(Sender); };
-  OnClose = [this](TObject* Sender, TCloseAction& Action) { FormClose(Sender, Action); };
-  connect(btnBrowse, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnBrowseClick(this); }); });
-  connect(btnSearch, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnSearchClick(this); }); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Application->Guard([&] { Button1Click(this); }); });
+  // The handlers the layout's event properties name.
+  PublishMethod("FormCreate", TNotifyEvent([this](TObject* Sender) { FormCreate(Sender); }));
+  PublishMethod("FormActivate", TNotifyEvent([this](TObject* Sender) { FormActivate(Sender); }));
+  PublishMethod("FormClose", TCloseEvent([this](TObject* Sender, TCloseAction& Action) { FormClose(Sender, Action); }));
+  PublishMethod("btnBrowseClick", TNotifyEvent([this](TObject* Sender) { btnBrowseClick(Sender); }));
+  PublishMethod("btnSearchClick", TNotifyEvent([this](TObject* Sender) { btnSearchClick(Sender); }));
+  PublishMethod("Button1Click", TNotifyEvent([this](TObject* Sender) { Button1Click(Sender); }));
   FormLoaded();
 }
 

@@ -1,8 +1,6 @@
 #include "app/uSearch.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
-#include <QEvent>
 #include <QLabel>
 #include <functional>
 #include <utility>
@@ -19,29 +17,6 @@
 #include "ui_uSearch.h"
 
 TfrmSearch* frmSearch = nullptr;
-
-namespace {
-
-// Runs OnCloseUp each time a combo box's list closes, once the choice made in it is in place.
-class TCloseUpWatch : public QObject {
- public:
-  TCloseUpWatch(QComboBox* Combo, QObject* Context, std::function<void()> OnCloseUp)
-      : QObject(Combo), FContext(Context), FOnCloseUp(std::move(OnCloseUp)) {
-    Combo->view()->window()->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* /*Watched*/, QEvent* Event) override {
-    if (Event->type() == QEvent::Hide) QMetaObject::invokeMethod(FContext, FOnCloseUp, Qt::QueuedConnection);
-    return false;
-  }
-
- private:
-  QObject* FContext;
-  std::function<void()> FOnCloseUp;
-};
-
-}  // namespace
 
 TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<Ui::TfrmSearch>()) {
   SetName("frmSearch");
@@ -91,13 +66,14 @@ TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<
     DM->SearchShowDetails = [this] { ShowDetails(); };
   }
 
-  connect(btnBrowse, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnBrowseClick(this); }); });
-  connect(btnHelp, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnHelpClick(this); }); });
-  connect(btnPrint, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnPrintClick(this); }); });
-  connect(btnDoSearch, &QPushButton::clicked, this, [this] { Application->Guard([&] { btnDoSearchClick(this); }); });
-  new TCloseUpWatch(cbManufacturer, this,
-                    [this] { Application->Guard([&] { cbManufacturerCloseUp(this); }); });
-  medCatNumber->OnKeyPress = [this](TObject* Sender, char16_t& Key) { medCatNumberKeyPress(Sender, Key); };
+  // The handlers the layout's event properties name.
+  PublishMethod("btnBrowseClick", TNotifyEvent([this](TObject* Sender) { btnBrowseClick(Sender); }));
+  PublishMethod("btnHelpClick", TNotifyEvent([this](TObject* Sender) { btnHelpClick(Sender); }));
+  PublishMethod("btnPrintClick", TNotifyEvent([this](TObject* Sender) { btnPrintClick(Sender); }));
+  PublishMethod("btnDoSearchClick", TNotifyEvent([this](TObject* Sender) { btnDoSearchClick(Sender); }));
+  PublishMethod("cbManufacturerCloseUp", TNotifyEvent([this](TObject* Sender) { cbManufacturerCloseUp(Sender); }));
+  PublishMethod("medCatNumberKeyPress",
+                TKeyPressEvent([this](TObject* Sender, char16_t& Key) { medCatNumberKeyPress(Sender, Key); }));
   FormLoaded();
 }
 

@@ -12,7 +12,7 @@ TfrmSplash::TfrmSplash(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<
   Image1 = CreateLayoutImage(ui->Image1, this);
   Label1 = ui->Label1;
   Animate1 = ui->Animate1;
-  OnActivate = [this](TObject* Sender) { FormActivate(Sender); };
+  PublishMethod("FormActivate", TNotifyEvent([this](TObject* Sender) { FormActivate(Sender); }));
   FormLoaded();
 }
 

@@ -256,6 +256,7 @@ void TForm::FormLoaded() {
   ApplyLayoutProperties(this);
   for (QWidget* child : findChildren<QWidget*>()) ApplyLayoutProperties(child);
   ApplyWindowFlags();
+  BindLayoutEvents();
 
   if (OnCreate) OnCreate(this);
   FLoaded = true;

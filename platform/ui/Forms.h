@@ -14,7 +14,18 @@
 //                  FontHeight (the font's character height in pixels, as a negative number),
 //                  Glyph (a button's picture: "help" or "print")
 // Colour names are those of platform/graphics ("clWhite", "clActiveCaption", ...).
+//
+// Event bindings travel the same way: a dynamic property named after the event holds the name
+// of a handler the form publishes (PublishMethod). FormLoaded binds them:
+//   on the form:        OnCreate, OnShow, OnActivate (TNotifyEvent), OnClose (TCloseEvent)
+//   on a button:        OnClick (TNotifyEvent, raised by a click)
+//   on a combo box:     OnChange (TNotifyEvent, raised by the user's choice), OnCloseUp
+//                       (TNotifyEvent, raised each time the list closes, once the choice is in)
+//   on a tree view:     OnChange (TTVChangedEvent)
+//   on a masked edit:   OnKeyPress (TKeyPressEvent)
+// A name the form does not publish, or one published with another event type, raises EReadError.
 #include <QWidget>
+#include <any>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -95,6 +106,9 @@ class TForm : public QWidget, public TComponent {
   // properties, raises OnCreate, then shows the form if it is still marked visible. Every
   // derived constructor calls it last.
   void FormLoaded();
+  // Makes Handler (a std::function of the event's type) available to the layout's event
+  // properties under Name.
+  void PublishMethod(const std::string& Name, std::any Handler) { FMethods[Name] = std::move(Handler); }
 
   void closeEvent(QCloseEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
@@ -104,6 +118,11 @@ class TForm : public QWidget, public TComponent {
  private:
   void ApplyWindowFlags();
   void PlaceOnFirstShow();
+  void BindLayoutEvents();
+  template <class Event>
+  Event LayoutHandler(QWidget* Widget, const char* Property) const;
+
+  std::map<std::string, std::any> FMethods;
 
   TPosition FPosition{poDesigned};
   TWindowState FWindowState{wsNormal};

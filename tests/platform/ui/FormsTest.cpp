@@ -1,13 +1,16 @@
 // The application level of platform/ui: forms read from layout properties, closing and the end
 // of the run, the application's forms, the screen cursor, message boxes, the animation control
 // and the tree view.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -18,6 +21,7 @@
 #include "platform/ui/ComCtrls.h"
 #include "platform/ui/Dialogs.h"
 #include "platform/ui/Forms.h"
+#include "platform/ui/Mask.h"
 #include "support/QtTestSupport.h"
 
 namespace {
@@ -43,6 +47,57 @@ class TTestForm : public TForm {
     FormLoaded();
   }
   QLabel* Label;
+};
+
+// A form whose children carry event properties (Props: "Child.Event" or "Event" for the form)
+// naming the handlers it publishes; each handler notes its name and sender in Calls.
+class TEventForm : public TForm {
+ public:
+  explicit TEventForm(const Props& Layout, bool WrongType = false) : TForm(nullptr) {
+    Button = new QPushButton(QStringLiteral("b"), this);
+    Combo = new QComboBox(this);
+    Combo->addItems({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    Tree = new TTreeView(this);
+    Edit = new TMaskEdit(this);
+    auto* column = new QVBoxLayout(this);
+    const std::pair<QWidget*, const char*> named[] = {{Button, "Button"}, {Combo, "Combo"}, {Tree, "Tree"}, {Edit, "Edit"}};
+    for (const auto& [w, name] : named) {
+      w->setObjectName(QString::fromLatin1(name));
+      column->addWidget(w);
+    }
+    resize(300, 300);
+    for (const auto& [name, value] : Layout) {
+      const std::string n = name;
+      const auto dot = n.find('.');
+      QObject* target = dot == std::string::npos ? static_cast<QObject*>(this)
+                                                 : findChild<QWidget*>(QString::fromStdString(n.substr(0, dot)));
+      target->setProperty(dot == std::string::npos ? name : name + dot + 1, value);
+    }
+    auto note = [this](const char* What) { return TNotifyEvent([this, What](TObject* Sender) { Calls.push_back({What, Sender}); }); };
+    PublishMethod("FormCreate", note("FormCreate"));
+    PublishMethod("FormShow", note("FormShow"));
+    PublishMethod("FormClose", TCloseEvent([this](TObject* Sender, TCloseAction&) { Calls.push_back({"FormClose", Sender}); }));
+    PublishMethod("ButtonClick", note("ButtonClick"));
+    PublishMethod("ComboChange", note("ComboChange"));
+    PublishMethod("ComboCloseUp", note("ComboCloseUp"));
+    PublishMethod("TreeChange", TTVChangedEvent([this](TObject* Sender, TTreeNode*) { Calls.push_back({"TreeChange", Sender}); }));
+    PublishMethod("EditKeyPress", TKeyPressEvent([this](TObject* Sender, char16_t& Key) {
+      Calls.push_back({"EditKeyPress", Sender});
+      if (Key == u'x') Key = 0;
+    }));
+    if (WrongType) PublishMethod("ButtonClick", TCloseEvent([](TObject*, TCloseAction&) {}));
+    FormLoaded();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> out;
+    for (const auto& c : Calls) out.push_back(c.first);
+    return out;
+  }
+  QPushButton* Button;
+  QComboBox* Combo;
+  TTreeView* Tree;
+  TMaskEdit* Edit;
+  std::vector<std::pair<std::string, TObject*>> Calls;
 };
 
 // Notes its destruction in a shared log.
@@ -246,6 +301,67 @@ class FormsTest : public QObject {
     Application->Done();
     QCOMPARE(TLogged::Log, (std::vector<std::string>{"b", "a"}));
     QCOMPARE(Application->ComponentCount(), 0);
+  }
+
+  void eventsFromLayout() {
+    TEventForm form({{"OnCreate", "FormCreate"},
+                     {"OnShow", "FormShow"},
+                     {"OnClose", "FormClose"},
+                     {"Button.OnClick", "ButtonClick"},
+                     {"Combo.OnChange", "ComboChange"},
+                     {"Combo.OnCloseUp", "ComboCloseUp"},
+                     {"Tree.OnChange", "TreeChange"},
+                     {"Edit.OnKeyPress", "EditKeyPress"}});
+    QCOMPARE(form.Names(), std::vector<std::string>{"FormCreate"});
+    form.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.Names().back(), std::string("FormShow"));
+    form.Calls.clear();
+
+    form.Button->click();
+    QCOMPARE(form.Names(), std::vector<std::string>{"ButtonClick"});
+    QCOMPARE(form.Calls[0].second, static_cast<TObject*>(&form));
+    // Choosing from code raises no OnChange; the user's choice does, and closing the list
+    // raises OnCloseUp afterwards.
+    form.Calls.clear();
+    form.Combo->setCurrentIndex(1);
+    QVERIFY(form.Calls.empty());
+    form.Combo->showPopup();
+    QAbstractItemView* view = form.Combo->view();
+    QTRY_VERIFY(view->isVisible());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(view->model()->index(2, 0)).center());
+    QTRY_COMPARE(form.Names(), (std::vector<std::string>{"ComboChange", "ComboCloseUp"}));
+    QCOMPARE(form.Combo->currentIndex(), 2);
+
+    form.Calls.clear();
+    form.Tree->Items()->Add(nullptr, "node");
+    form.Tree->SetSelected(form.Tree->Items()->Item(0));
+    QCOMPARE(form.Names(), std::vector<std::string>{"TreeChange"});
+    form.Calls.clear();
+    form.Edit->setFocus();
+    QTest::keyClicks(form.Edit, "axb");
+    QCOMPARE(form.Names(), (std::vector<std::string>{"EditKeyPress", "EditKeyPress", "EditKeyPress"}));
+    QCOMPARE(form.Edit->Text(), std::string("ab"));
+    form.Calls.clear();
+    form.Close();
+    QCOMPARE(form.Names(), std::vector<std::string>{"FormClose"});
+  }
+
+  void layoutEventErrors() {
+    auto error = [](const Props& Layout, bool WrongType = false) {
+      try {
+        TEventForm form(Layout, WrongType);
+      } catch (const EReadError& e) {
+        return e.Message();
+      }
+      return std::string("no error");
+    };
+    QCOMPARE(error({{"Button.OnClick", "Missing"}}),
+             std::string("Error reading Button.OnClick: method 'Missing' not found"));
+    QCOMPARE(error({{"Button.OnClick", "ButtonClick"}}, true),
+             std::string("Error reading Button.OnClick: method 'ButtonClick' does not fit the event"));
+    QCOMPARE(error({{"Edit.OnClick", "ButtonClick"}}), std::string("Error reading Edit.OnClick: no such event"));
+    QCOMPARE(error({{"OnClick", "ButtonClick"}}).rfind("Error reading", 0), std::size_t{0});
   }
 
   void screenCursor() {
