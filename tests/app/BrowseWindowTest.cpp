@@ -131,6 +131,7 @@ class BrowseWindowTest : public QObject {
 
   void engineNodeShowsItsVersions() {
     QVERIFY(!W()->btnPrint->isEnabled());
+    QCOMPARE(W()->focusWidget(), static_cast<QWidget*>(W()->treeMenu));  // FormShow gave the tree the focus
     TTreeNode* engine = Node(W()->treeMenu, {"Ford", "Focus", "1.6i"});
     ClickNode(W()->treeMenu, engine);
     QCOMPARE(W()->treeMenu->Selected(), engine);
