@@ -413,6 +413,7 @@ class StartupTest : public QObject {
       TTreeView* tree = frmBrowseN->treeMenu;
       if (!frmSplash->isVisible() || !tree->isHidden() || tree->isEnabled()) ++wrong;
     };
+    frmBrowseN->FreeTreeData();  // the records of the first load
     frmBrowseN->LoadTree();
     DM->qryFillEngines->AfterScroll = nullptr;
     QVERIFY(moves > 0);
