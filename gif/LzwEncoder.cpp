@@ -164,13 +164,13 @@ void TLZWEncoder::OutputCode(int Code) { Emit(Code); }
 // strings between two clear codes), so that stale hints never match and the hints need
 // clearing only when that number wraps. Kept per thread between frames.
 struct TLZWEncoder::StringTable {
-  static constexpr std::uint32_t kSlots = 16384;  // at most 3837 strings between clears
+  static constexpr std::uint32_t kSlots = 32768;  // at most 3837 strings between clears
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
   static constexpr std::uint32_t kGenerations = 255;
   std::array<std::uint32_t, kSlots> Slots;
   std::array<std::uint32_t, 4096> Hint;
   std::uint32_t Generation{kGenerations};
-  static std::uint32_t Slot(std::uint32_t Key) { return (Key * 0x9E3779B1u) >> 18; }
+  static std::uint32_t Slot(std::uint32_t Key) { return (Key * 0x9E3779B1u) >> 17; }
   // Empties the table and starts a new generation; returns its tag (bits 8-15 of a hint's
   // upper half).
   std::uint32_t NewGeneration() {
