@@ -249,15 +249,14 @@ class PrintTest : public QObject {
 
   void missingProjectIsTheEnginesMessage() {
     std::filesystem::remove(FFolder->Path() / "kelv2.rav");
-    QStringList messages;
-    auto hook = TRvProject::MessageHook;
-    TRvProject::MessageHook = [&](const std::string& Msg) { messages << Q(Msg); };
     frmMain->btnBrowse->click();
     SelectVersion({"Ford", "Focus", "1.6i"}, "1");
     reporttest::TWatch options(QStringLiteral("OutputOptions"), [](QWidget* Dialog) { Dialog->close(); }, 1);
     QTest::mouseClick(frmBrowseN->btnPrint, Qt::LeftButton);
-    TRvProject::MessageHook = hook;
-    QCOMPARE(messages, QStringList{QString(kRvProjectMissingMessage) + "\n" + Q((FFolder->Path() / "kelv2.rav").string())});
+    // The engine's own message box, and nothing else.
+    QCOMPARE(FBoxes->Texts, QStringList{QString(kRvProjectMissingMessage) + "\n" + Q((FFolder->Path() / "kelv2.rav").string())});
+    QCOMPARE(FBoxes->Captions, QStringList{"Error"});
+    FBoxes->Texts.clear();
     QVERIFY(!options.Done());
     // The queries were opened for the version before the project was looked for.
     QCOMPARE(Q(DM->qryPrnDetails->FieldByName("Auto.Def")->AsString()), QString("1.6i Хечбек"));
