@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -273,6 +274,8 @@ class StartupTest : public QObject {
 
     // The tree's font: bold, fixed pitch, in the active-caption colour, on white.
     QVERIFY(tree->font().bold());
+    QCOMPARE(tree->font().family(), QString("Fixedsys"));
+    QVERIFY(QFontInfo(tree->font()).fixedPitch());
     QCOMPARE(tree->palette().color(QPalette::Text), TColorToQColor(clActiveCaption));
     QCOMPARE(tree->palette().color(QPalette::Base), QColor(Qt::white));
     QVERIFY(!tree->rootIsDecorated());
@@ -453,6 +456,12 @@ class StartupTest : public QObject {
     QCOMPARE(frmMain->Button1->text(), QString("Изход"));
     QCOMPARE(frmMain->Panel1->palette().color(QPalette::Window), TColorToQColor(clNavy));
     QCOMPARE(frmMain->Image1->Height(), 57);
+    // The status bar: one centred panel, 50 pixels wide, with the notice.
+    const QList<QLabel*> panels = frmMain->StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(panels.size(), 1);
+    QCOMPARE(panels[0]->width(), 50);
+    QCOMPARE(panels[0]->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(panels[0]->text(), QString("© КЕЛВ"));
     QCOMPARE(Q(frmMain->Image1->Name()), QString("Image1"));
     QVERIFY(!frmBrowseN->btnPrint->isEnabled());
     QVERIFY(!frmSearch->btnPrint->isEnabled());

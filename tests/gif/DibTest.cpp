@@ -44,6 +44,25 @@ TEST(GifDib, WriterArguments) {
   EXPECT_EQ(B.Width(), 2);
 }
 
+// A picture larger than a memory block may be (65535 x 65535 at 24 bits: 12 GiB) is refused
+// when its rows are first asked for; nothing stays allocated and the bitmap is untouched.
+TEST(GifDib, OversizedPictureIsRefused) {
+  TBitmap B;
+  B.SetWidth(3);
+  B.SetHeight(2);
+  gif::TDIBWriter W(&B, pf24bit, 65535, 65535, nullptr);
+  try {
+    W.GetScanline(0);
+    FAIL();
+  } catch (const EOutOfMemory& E) {
+    EXPECT_EQ(E.Message(), "Failed to allocate memory for GIF DIB");
+  }
+  EXPECT_EQ(W.InfoHeader(), nullptr);
+  W.UpdateBitmap();
+  EXPECT_EQ(B.Width(), 3);
+  EXPECT_EQ(B.Height(), 2);
+}
+
 TEST(GifDib, EightBitColorTable) {
   TBitmap B;
   HPALETTE Pal = MakePalette(16);
