@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -36,6 +37,9 @@ namespace kelvdb {
 namespace {
 
 constexpr std::size_t kHeaderProbe = 3 * 4096;
+// Exit status of a reader ended by a sanitizer report.
+constexpr int kSanitizerExit = 86;
+std::atomic<int> SanitizerReports{0};
 constexpr char kMagic[8] = {'K', 'E', 'L', 'V', 'D', 'B', '1', '\0'};
 constexpr std::size_t kMaxMessage = 4096;
 constexpr std::size_t kMaxLog = 64 * 1024;
@@ -151,6 +155,7 @@ std::string LibraryComplaint(int LogFd) {
 #ifdef KELV_DB_SANITIZED
   // Sanitizer reports of the reader stay visible on the program's own standard error.
   __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(::dup(STDERR_FILENO))));
+  __sanitizer_set_death_callback(+[] { ::_exit(kSanitizerExit); });
 #endif
   if (logFd >= 0) {
     ::dup2(logFd, STDERR_FILENO);
@@ -253,6 +258,8 @@ struct SqliteFree {
 
 }  // namespace
 
+int ReaderSanitizerReports() { return SanitizerReports.load(); }
+
 sqlite3* ImportJetFile(const std::string& NativePath, const ImportOptions& Options) {
   const std::string prefix = "Cannot open the database '" + NativePath + "': ";
   Fd in(::open(NativePath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -310,6 +317,10 @@ sqlite3* ImportJetFile(const std::string& NativePath, const ImportOptions& Optio
       return Exception(prefix + "reading it took longer than " + secs + " seconds; the file may be damaged.");
     }
     const int status = child.Collect();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kSanitizerExit) {
+      ++SanitizerReports;
+      return Exception(prefix + "the file is damaged (the reader stopped on a memory error).");
+    }
     if (WIFSIGNALED(status))
       return Exception(prefix + "the file is damaged (the reader stopped with signal " +
                        std::to_string(WTERMSIG(status)) + ").");

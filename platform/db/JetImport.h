@@ -45,6 +45,11 @@ sqlite3* OpenMemoryDatabase(bool Serializable = false);
 // benchmark and tests on trusted files only.
 std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db);
 
+// How many reader processes ended on a sanitizer report (address or undefined behaviour) since
+// the program started: always 0 in builds without sanitizers. Such an end also becomes the
+// ordinary error for the file; tests look here so that a memory error in the reader shows.
+int ReaderSanitizerReports();
+
 // Header check of a file image (at least its first page): "" when it looks like a Jet 4.0
 // database of FileSize bytes, else the message (without the file name) for the user.
 std::string CheckJetHeader(const unsigned char* Data, std::size_t Available, std::uint64_t FileSize);

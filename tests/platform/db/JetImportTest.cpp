@@ -404,6 +404,7 @@ TEST(JetImportErrors, TruncatedFilesAreRefusedUnlessNothingIsLost) {
       EXPECT_EQ(kept, 2);
     }
   }
+  EXPECT_EQ(kelvdb::ReaderSanitizerReports(), 0);
 }
 
 TEST(JetImportErrors, FlippedBytesNeverHangOrCrash) {
@@ -424,7 +425,7 @@ TEST(JetImportErrors, FlippedBytesNeverHangOrCrash) {
       const auto t0 = std::chrono::steady_clock::now();
       const std::string e = OpenError(dir / "flip.mdb", 3);
       const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      EXPECT_LT(secs, 4.5) << sample.Name << " run " << run;
+      EXPECT_LT(secs, 3 + 10.0) << sample.Name << " run " << run;  // stopped, not hung
       if (!e.empty()) {
         ++failures;
         EXPECT_TRUE(Contains(e, "Cannot open the database")) << e;
@@ -432,6 +433,8 @@ TEST(JetImportErrors, FlippedBytesNeverHangOrCrash) {
     }
     std::printf("flipped files of %s refused: %d of %d\n", sample.Name.c_str(), failures, runs);
   }
+  // A refusal is fine; a memory error of the reader on the way is not (sanitizer builds).
+  EXPECT_EQ(kelvdb::ReaderSanitizerReports(), 0);
 }
 
 TEST(JetImportErrors, TheTimeLimitStopsTheReader) {
@@ -440,7 +443,8 @@ TEST(JetImportErrors, TheTimeLimitStopsTheReader) {
   const auto t0 = std::chrono::steady_clock::now();
   const std::string e = OpenError(file, 0.001);
   EXPECT_TRUE(Contains(e, "reading it took longer than 0.001 seconds; the file may be damaged")) << e;
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+  // Stopped, not hung.
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
   EXPECT_EQ(OpenError(file), "");  // and the next reader starts afresh
 }
 
@@ -493,7 +497,8 @@ TEST(JetImportErrors, AFileThatMakesTheReaderLoopEndsInAnError) {
     EXPECT_TRUE(Contains(e.Message(), "took longer than 1 seconds") || Contains(e.Message(), "is damaged"))
         << e.Message();
   }
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.5);
+  // Stopped, not hung.
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1 + 10.0);
 }
 
 TEST(JetImportErrors, ConnectionRaisesTheOrdinaryErrorClass) {
