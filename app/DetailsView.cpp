@@ -10,6 +10,7 @@
 #include "picture/PxThumbImage.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/ui/Menus.h"
 #include "platform/ui/RichEdit.h"
 
 namespace {
@@ -99,6 +100,20 @@ void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetail
 
   re->SetEnabled(true);
   re->SetScrollBars(ssVertical);
+}
+
+TSpecPopup CreateSpecPopup(TComponent* Owner, TRichEdit* reSpec, TNotifyEvent N1Click, TNotifyEvent mpCopyClick) {
+  TSpecPopup p{};
+  p.Menu = new TPopupMenu(Owner);
+  p.Menu->SetName("SpecPopup");
+  p.N1 = p.Menu->Add("Избери всичко", std::move(N1Click));
+  p.N1->SetName("N1");
+  p.N3 = p.Menu->Add("-");
+  p.N3->SetName("N3");
+  p.mpCopy = p.Menu->Add("Копирай", std::move(mpCopyClick));
+  p.mpCopy->SetName("mpCopy");
+  reSpec->SetPopupMenu(p.Menu);
+  return p;
 }
 
 std::string ReportPictureFile() {

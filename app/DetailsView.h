@@ -3,8 +3,12 @@
 // car version, and the printing of its data sheet.
 #include <string>
 
+#include "platform/rtl/Classes.h"
+
 class QPushButton;
 class TDataSet;
+class TMenuItem;
+class TPopupMenu;
 class TRichEdit;
 namespace px {
 class TPxThumbImage;
@@ -33,6 +37,16 @@ void ClearDetails(const TDetailsControls& Controls);
 // touched.
 void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetailsControls& Controls,
                         bool PrintPerPart);
+
+// The specification text's pop-up menu, the same in both windows: "Избери всичко" (N1), a
+// separator (N3) and "Копирай" (mpCopy), owned by Owner and attached to reSpec.
+struct TSpecPopup {
+  TPopupMenu* Menu;
+  TMenuItem* N1;
+  TMenuItem* N3;
+  TMenuItem* mpCopy;
+};
+TSpecPopup CreateSpecPopup(TComponent* Owner, TRichEdit* reSpec, TNotifyEvent N1Click, TNotifyEvent mpCopyClick);
 
 // The temporary bitmap handed to the report: tmp_rep.bmp in the folder TEMP names, else in the
 // system's temporary folder.

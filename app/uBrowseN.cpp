@@ -41,16 +41,13 @@ TfrmBrowseN::TfrmBrowseN(TComponent* AOwner) : TForm(AOwner), ui(std::make_uniqu
   reSpec = ui->reSpec;
   btnHelp = ui->btnHelp;
   btnPrint = ui->btnPrint;
-  SpecPopup = new TPopupMenu(this);
-  SpecPopup->SetName("SpecPopup");
-  N1 = SpecPopup->Add("Избери всичко", [this](TObject* Sender) { N1Click(Sender); });
-  N1->SetName("N1");
-  N3 = SpecPopup->Add("-");
-  N3->SetName("N3");
-  mpCopy = SpecPopup->Add("Копирай", [this](TObject* Sender) { mpCopyClick(Sender); });
-  mpCopy->SetName("mpCopy");
+  const TSpecPopup popup = CreateSpecPopup(
+      this, reSpec, [this](TObject* Sender) { N1Click(Sender); }, [this](TObject* Sender) { mpCopyClick(Sender); });
+  SpecPopup = popup.Menu;
+  N1 = popup.N1;
+  N3 = popup.N3;
+  mpCopy = popup.mpCopy;
   SpecPopup->OnPopup = [this](TObject* Sender) { SpecPopupPopup(Sender); };
-  reSpec->SetPopupMenu(SpecPopup);
   // The buttons lie on the form, over the left panel.
   btnHelp->raise();
   btnPrint->raise();

@@ -50,15 +50,12 @@ TfrmSearch::TfrmSearch(TComponent* AOwner) : TForm(AOwner), ui(std::make_unique<
   HostInPlaceOf(ui->iAuto, iAuto);
   GroupBox3 = ui->GroupBox3;
   reSpec = ui->reSpec;
-  SpecPopup = new TPopupMenu(this);
-  SpecPopup->SetName("SpecPopup");
-  N1 = SpecPopup->Add("Избери всичко", [this](TObject* Sender) { N1Click(Sender); });
-  N1->SetName("N1");
-  N3 = SpecPopup->Add("-");
-  N3->SetName("N3");
-  mpCopy = SpecPopup->Add("Копирай", [this](TObject* Sender) { mpCopyClick(Sender); });
-  mpCopy->SetName("mpCopy");
-  reSpec->SetPopupMenu(SpecPopup);
+  const TSpecPopup popup = CreateSpecPopup(
+      this, reSpec, [this](TObject* Sender) { N1Click(Sender); }, [this](TObject* Sender) { mpCopyClick(Sender); });
+  SpecPopup = popup.Menu;
+  N1 = popup.N1;
+  N3 = popup.N3;
+  mpCopy = popup.mpCopy;
 
   if (DM) {
     gridResults->SetDataSource(DM->dsSearchSerial);

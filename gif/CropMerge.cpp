@@ -11,17 +11,6 @@ namespace gif {
 
 namespace {
 
-bool Intersect(const TRect& A, const TRect& B, TRect& Out) {
-  Out = TRect{std::max(A.left, B.left), std::max(A.top, B.top), std::min(A.right, B.right),
-              std::min(A.bottom, B.bottom)};
-  return Out.left < Out.right && Out.top < Out.bottom;
-}
-
-bool BufferHas(const TGIFSubImage* Frame, std::uint8_t Index) {
-  if (Frame->IsEmpty()) return false;
-  return std::memchr(Frame->Data(), Index, static_cast<std::size_t>(Frame->DataSize())) != nullptr;
-}
-
 // The colour of an entry; entries beyond the table are black.
 TGIFColor EntryColor(const TGIFColorMap* Map, int Index) {
   if (Index >= Map->Count()) return TGIFColor{};
@@ -86,7 +75,8 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous) {
     if (Disposal == 2 || Disposal == 3) return;
   }
   TRect R;
-  if (!Intersect(FrameRect(), Previous->FrameRect(), R)) return;
+  const TRect Here = FrameRect(), There = Previous->FrameRect();
+  if (!IntersectRect(&R, &Here, &There)) return;
 
   bool NeedIndex = !(FTransparent && FGCE);
   int I = NeedIndex ? -1 : FGCE->TransparentIndex();
@@ -110,14 +100,14 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous) {
         if (Other == this || !Other->Transparent() || !Other->GraphicControlExtension()) continue;
         if (Other->ColorMap()->Count() != 0) continue;
         const std::uint8_t Shared = Other->GraphicControlExtension()->TransparentIndex();
-        if (!BufferHas(this, Shared)) return Shared;
+        if (!FrameUsesIndex(this, Shared)) return Shared;
       }
     }
     TGIFColorMap* Target = FColorMap->Count() > 0 ? static_cast<TGIFColorMap*>(FColorMap.get())
                                                   : static_cast<TGIFColorMap*>(FImage->GlobalColorMap());
     const int Added = Target->AddColor(clBlack);
     // Pixels beyond the table would take the new entry's meaning: no merge then.
-    if (BufferHas(this, static_cast<std::uint8_t>(Added))) {
+    if (FrameUsesIndex(this, static_cast<std::uint8_t>(Added))) {
       Target->DeleteColor(Added);
       return -1;
     }

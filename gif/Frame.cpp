@@ -26,6 +26,11 @@ std::int64_t StreamPixelsForData(std::int64_t Bytes) {
   return MaxPixelsForData(Bytes) + 16 * kPixelsWithoutData;
 }
 
+bool FrameUsesIndex(const TGIFSubImage* Frame, std::uint8_t Index) {
+  if (Frame->IsEmpty()) return false;
+  return std::memchr(Frame->Data(), Index, static_cast<std::size_t>(Frame->DataSize())) != nullptr;
+}
+
 TGIFSubImage::TGIFSubImage(TGIFImage* Image)
     : TGIFItem(Image),
       FColorMap(std::make_unique<TGIFLocalColorMap>(this)),

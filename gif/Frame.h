@@ -20,6 +20,10 @@ std::int64_t FramePixelsForData(std::int64_t Bytes);
 // decode to, and some small frames' worth beyond.
 std::int64_t StreamPixelsForData(std::int64_t Bytes);
 
+class TGIFSubImage;
+// Whether any pixel of Frame has the colour index Index.
+bool FrameUsesIndex(const TGIFSubImage* Frame, std::uint8_t Index);
+
 class TGIFSubImage : public TGIFItem {
  public:
   explicit TGIFSubImage(TGIFImage* Image);

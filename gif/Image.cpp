@@ -437,9 +437,8 @@ void TGIFImage::Draw(TCanvas* ACanvas, const TRect& Rect) {
   if (!FBitmapCache || (FPaintOptions & drDirect)) {
     FPainters.LockList();
     try {
-      const bool Serving = FCanvasPainter && FCanvasPainter->Canvas() == ACanvas &&
-                           FCanvasPainter->Rect().left == Rect.left && FCanvasPainter->Rect().top == Rect.top &&
-                           FCanvasPainter->Rect().right == Rect.right && FCanvasPainter->Rect().bottom == Rect.bottom;
+      const TRect Served = FCanvasPainter ? FCanvasPainter->Rect() : TRect{};
+      const bool Serving = FCanvasPainter && FCanvasPainter->Canvas() == ACanvas && EqualRect(&Served, &Rect);
       if (!Serving) {
         StopDrawPainter();
         const bool Direct = (FPaintOptions & drDirect) != 0;

@@ -11,21 +11,6 @@ namespace gif {
 
 namespace {
 
-bool Intersect(const TRect& A, const TRect& B, TRect& Out) {
-  Out = TRect{std::max(A.left, B.left), std::max(A.top, B.top), std::min(A.right, B.right),
-              std::min(A.bottom, B.bottom)};
-  return Out.left < Out.right && Out.top < Out.bottom;
-}
-
-bool SameRect(const TRect& A, const TRect& B) {
-  return A.left == B.left && A.top == B.top && A.right == B.right && A.bottom == B.bottom;
-}
-
-bool BufferHasIndex(TGIFSubImage* Frame, std::uint8_t Index) {
-  if (Frame->IsEmpty()) return false;
-  return std::memchr(Frame->Data(), Index, static_cast<std::size_t>(Frame->DataSize())) != nullptr;
-}
-
 }  // namespace
 
 void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduction, int, TGIFDitherKind) {
@@ -62,7 +47,7 @@ void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduc
       for (int i = 0; i < FFrames->Count(); ++i) {
         TGIFSubImage* F = Frame(i);
         if (!F->Transparent() || !F->GraphicControlExtension()) continue;
-        if (!BufferHasIndex(F, F->GraphicControlExtension()->TransparentIndex())) {
+        if (!FrameUsesIndex(F, F->GraphicControlExtension()->TransparentIndex())) {
           F->GraphicControlExtension()->SetTransparentFlag(false);
           ++Counter;
           Report();
@@ -74,12 +59,13 @@ void TGIFImage::Optimize(TGIFOptimizeFlags Options, TGIFColorReductionKind Reduc
         TGIFGraphicControlExtension* G = F->GraphicControlExtension();
         if (!G || (G->DisposalMethod() != 2 && G->DisposalMethod() != 3) || Next->Transparent()) continue;
         TRect R;
-        if (!Intersect(F->FrameRect(), Next->FrameRect(), R)) continue;
+        const TRect Mine = F->FrameRect(), Theirs = Next->FrameRect();
+        if (!IntersectRect(&R, &Mine, &Theirs)) continue;
         // The disposal only stops mattering when the next, opaque frame covers all of this one
         // and is not itself undone (restored to the previous state, which is this disposal's).
         const bool NextRestores =
             Next->GraphicControlExtension() && Next->GraphicControlExtension()->DisposalMethod() == 3;
-        if (SameRect(R, F->FrameRect()) && !NextRestores) G->SetDisposalMethod(0);
+        if (EqualRect(&R, &Mine) && !NextRestores) G->SetDisposalMethod(0);
         ++Counter;
         Report();
       }

@@ -15,12 +15,12 @@ RECT SurfaceBounds(const Dc& dc) {
 }
 
 RECT Intersect(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-  if (r.left >= r.right || r.top >= r.bottom) r = {0, 0, 0, 0};
+  RECT r;
+  IntersectRect(&r, &a, &b);
   return r;
 }
 
-bool Empty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
+bool Empty(const RECT& r) { return IsRectEmpty(&r); }
 
 HDC NewDc(bool memory, bool fromGetDC) {
   auto dc = std::make_shared<Dc>();

@@ -372,6 +372,22 @@ void GdiSetScreenBitsPerPixel(int bitsPerPixel);
 int GdiGetScreenBitsPerPixel();
 
 // ---------------------------------------------------------------------------------------------
+// Rectangles. A rectangle with right <= left or bottom <= top is empty; IntersectRect gives
+// FALSE and an all-zero rectangle when the two do not overlap.
+
+inline BOOL IsRectEmpty(const RECT* r) { return r->right <= r->left || r->bottom <= r->top; }
+inline BOOL EqualRect(const RECT* a, const RECT* b) {
+  return a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
+}
+inline BOOL IntersectRect(RECT* dst, const RECT* a, const RECT* b) {
+  RECT r{a->left > b->left ? a->left : b->left, a->top > b->top ? a->top : b->top,
+         a->right < b->right ? a->right : b->right, a->bottom < b->bottom ? a->bottom : b->bottom};
+  if (IsRectEmpty(&r)) r = RECT{};
+  *dst = r;
+  return !IsRectEmpty(&r);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Objects
 
 HGDIOBJ GetStockObject(int i);
