@@ -294,8 +294,7 @@ void TPxGIFFrame::DecodeToDib(TMemoryStream* Target) {
   TGlobalBuffer pixels(imageSize);
   item.CodeStream->SetPosition(0);
   bool damaged = false;
-  PxLzwDecode(item.CodeStream.get(), info, IsInterlaced, Owner, damaged, pixels.get(), item.TableBits,
-              AcceptDamagedData);
+  PxLzwDecode(item.CodeStream.get(), info, IsInterlaced, Owner, damaged, pixels.get(), AcceptDamagedData);
   if (damaged) IsCorrupt = true;
   Target->WriteBuffer(fileHeader, sizeof fileHeader);
   Target->WriteBuffer(&info, sizeof info);

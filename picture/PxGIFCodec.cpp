@@ -13,6 +13,9 @@ namespace {
 constexpr int kMaxCodes = 4096;
 constexpr int kStackSize = 4097;
 constexpr int kHashSlots = 17777;
+// Code sizes taken as they stand (1 is written by some encoders for two-colour pictures).
+constexpr int kMinCodeSize = 1;
+constexpr int kMaxCodeSize = 9;
 
 BYTE Percent(std::int64_t Done, std::int64_t Total) {
   if (Total <= 0) return 0;
@@ -94,7 +97,9 @@ namespace {
 template <int Bits>
 inline void Store(std::uint8_t Index, TRowWriter& W) {
   if (W.Row >= W.Height) return;
+  // An index beyond the depth of the rows (a pixel beyond the colour table) keeps its low bits.
   if constexpr (Bits == 1) {
+    Index &= 1;
     std::uint8_t& b = W.Current[W.Column / 8];
     const int bit = static_cast<int>(W.Column % 8);
     if (bit == 0)
@@ -102,6 +107,7 @@ inline void Store(std::uint8_t Index, TRowWriter& W) {
     else
       b = static_cast<std::uint8_t>(b | Index << (7 - bit));
   } else if constexpr (Bits == 4) {
+    Index &= 15;
     std::uint8_t& b = W.Current[W.Column / 2];
     if (W.Column % 2 == 0)
       b = static_cast<std::uint8_t>(Index * 16);
@@ -157,19 +163,21 @@ struct TDecodeState {
   bool AcceptDamaged;
   bool& Damaged;
   int Minimum;
-  std::uint32_t LiteralMask;
   std::uint16_t* Prefix;
   std::uint16_t* Suffix;
   std::uint16_t* Stack;
 };
 
+// No previous code: the start of the data, or right after a clear code.
+constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
+
 template <int Bits>
 void DecodeCodes(TDecodeState& D, TCodeReader& Reader, TRowWriter& Writer) {
-  const std::uint32_t literalMask = D.LiteralMask;
+  // Literal pixels are the codes below the clear code, whatever the colour table's size.
   const std::uint32_t clear = 1u << D.Minimum, end = clear + 1, firstFree = clear + 2;
   std::uint32_t next = firstFree, limit = 1u << Reader.Width;
-  std::uint32_t old = 0, first = 0;
-  bool tableFull = false;
+  std::uint32_t old = kNoCode, first = 0;
+  bool tableFull = false, afterClear = false;
   const std::int64_t size = D.Source->Size();
   const bool report = D.Image && size > 0 && D.Image->OnProgress;
   std::uint16_t* prefix = D.Prefix;
@@ -183,22 +191,29 @@ void DecodeCodes(TDecodeState& D, TCodeReader& Reader, TRowWriter& Writer) {
       limit = 1u << Reader.Width;
       Reader.Mask = limit - 1;
       next = firstFree;
-      code = ReadCode(D.Source, Reader);
-      old = code;
-      if (code == kEndOfData) break;
-      first = code & literalMask;
-      Store<Bits>(static_cast<std::uint8_t>(first), Writer);
+      old = kNoCode;
       tableFull = false;
+      afterClear = true;
     } else {
+      // After a code size that had to be clamped only the code right after a clear is taken.
+      if (D.Damaged && !afterClear) break;
+      afterClear = false;
       const std::uint32_t in = code;
       int depth = 0;
       if (code >= next) {
+        // The entry about to be made: the previous string and its own first pixel. Without a
+        // previous string there is nothing it can stand for.
+        if (old == kNoCode) {
+          if (!D.AcceptDamaged) RaisePxGifError("GIF encoded data is corrupt");
+          D.Damaged = true;
+          break;
+        }
         code = old;
         stack[0] = static_cast<std::uint16_t>(first);
         depth = 1;
       }
       bool overflow = false;
-      while (code > literalMask) {
+      while (code >= clear) {
         if (depth >= kStackSize - 1) {
           if (!D.AcceptDamaged) RaisePxGifError("GIF encoded data is corrupt");
           overflow = true;
@@ -207,23 +222,27 @@ void DecodeCodes(TDecodeState& D, TCodeReader& Reader, TRowWriter& Writer) {
         stack[depth++] = suffix[code];
         code = prefix[code];
       }
-      if (overflow) D.Damaged = true;
-      if (D.Damaged) break;
-      first = code & literalMask;
+      if (overflow) {
+        D.Damaged = true;
+        break;
+      }
+      first = code;
       stack[depth] = static_cast<std::uint16_t>(first);
       StoreString<Bits>(stack, depth, Writer);
-      if (!tableFull) {
+      // The first code of a run makes no entry.
+      if (old != kNoCode && !tableFull) {
         prefix[next] = static_cast<std::uint16_t>(old);
         suffix[next] = static_cast<std::uint16_t>(first);
         ++next;
-        if (next >= limit) {
-          if (Reader.Width == 12) {
-            tableFull = true;
-          } else {
-            ++Reader.Width;
-            limit *= 2;
-            Reader.Mask = limit - 1;
-          }
+      }
+      // The next entry must fit the codes that follow (with code size 1 already after the first).
+      if (next >= limit && !tableFull) {
+        if (Reader.Width == 12) {
+          tableFull = true;
+        } else {
+          ++Reader.Width;
+          limit *= 2;
+          Reader.Mask = limit - 1;
         }
       }
       old = in;
@@ -241,17 +260,17 @@ void DecodeCodes(TDecodeState& D, TCodeReader& Reader, TRowWriter& Writer) {
 }  // namespace
 
 void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image, bool& Damaged,
-                 std::uint8_t* Pixels, int FrameBits, bool AcceptDamaged) {
+                 std::uint8_t* Pixels, bool AcceptDamaged) {
   Damaged = false;
   std::vector<std::uint16_t> prefix(kMaxCodes, 0), suffix(kMaxCodes, 0), stack(kStackSize, 0);
   WithProgress(Image, [&] {
     std::uint8_t minimum = 0;
     Source->ReadBuffer(&minimum, 1);
     int min = minimum;
-    if (min < 2 || min > 9) {
-      if (!AcceptDamaged) RaisePxGifError("GIF code size not in range 2 to 9");
+    if (min < kMinCodeSize || min > kMaxCodeSize) {
+      if (!AcceptDamaged) RaisePxGifError("GIF code size not in range 1 to 9");
       Damaged = true;
-      min = min < 2 ? 2 : 9;
+      min = min < kMinCodeSize ? kMinCodeSize : kMaxCodeSize;
     }
     TCodeReader reader;
     reader.Width = min + 1;
@@ -266,9 +285,7 @@ void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced,
     if (writer.Width <= 0 || writer.Height <= 0) return;  // nothing to fill
     writer.Current = Pixels + (writer.Height - 1) * writer.Stride;
 
-    TDecodeState state{Source, Image, AcceptDamaged, Damaged, min,
-                       (1u << (FrameBits < 1 ? 1 : (FrameBits > 8 ? 8 : FrameBits))) - 1,
-                       prefix.data(), suffix.data(), stack.data()};
+    TDecodeState state{Source, Image, AcceptDamaged, Damaged, min, prefix.data(), suffix.data(), stack.data()};
     switch (writer.BitsPerPixel) {
       case 1: DecodeCodes<1>(state, reader, writer); break;
       case 4: DecodeCodes<4>(state, reader, writer); break;

@@ -44,12 +44,13 @@ void StoreDecodedPixel(std::uint8_t Index, TRowWriter& Writer);
 std::int64_t NextInterlacedRow(std::int64_t Row, std::int64_t Height, int& Pass);
 
 // Decodes one frame's image data (Source at its minimum code size byte) into zeroed bottom-up
-// rows of Info's width, height and bit count. FrameBits (the frame's colour-table bits) masks
-// literal pixels. A code size outside 2..9 or a code chain longer than the stack raises (or,
-// with AcceptDamaged, marks Damaged and ends decoding); data that ends before the picture does
-// raises "Stream read error" (or marks Damaged). Progress goes to Image when given.
+// rows of Info's width, height and bit count. Literal pixels are the codes below the clear
+// code; the data may begin without a clear code. A code size outside 1..9, a code chain longer
+// than the stack or a first code that names no string raises (or, with AcceptDamaged, marks
+// Damaged and ends decoding); data that ends before the picture does raises "Stream read
+// error" (or marks Damaged). Progress goes to Image when given.
 void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image, bool& Damaged,
-                 std::uint8_t* Pixels, int FrameBits, bool AcceptDamaged);
+                 std::uint8_t* Pixels, bool AcceptDamaged);
 
 // Encodes bottom-up rows of Info's width, height and bit count (1, 4 or 8) as image data:
 // minimum code size byte, sub-blocks and terminator.

@@ -41,7 +41,7 @@ struct Decoded {
   }
 };
 
-Decoded Decode(const Bytes& Data, int W, int H, int FrameBits = 8, bool Accept = true, bool Interlaced = false) {
+Decoded Decode(const Bytes& Data, int W, int H, bool Accept = true, bool Interlaced = false) {
   Decoded d;
   d.W = W;
   d.H = H;
@@ -49,7 +49,7 @@ Decoded Decode(const Bytes& Data, int W, int H, int FrameBits = 8, bool Accept =
   TMemoryStream s;
   PutBytes(&s, Data);
   s.SetPosition(0);
-  PxLzwDecode(&s, Info(W, H, 8), Interlaced, nullptr, d.Damaged, d.Rows.data(), FrameBits, Accept);
+  PxLzwDecode(&s, Info(W, H, 8), Interlaced, nullptr, d.Damaged, d.Rows.data(), Accept);
   return d;
 }
 
@@ -148,7 +148,7 @@ TEST(GifLzw, RoundTripOfDepthsAndInterlace) {
           }
         TMemoryStream out;
         PxLzwEncode(&out, Info(w, h, bits), interlaced, nullptr, rows.data());
-        Decoded d = Decode(StreamBytes(&out), w, h, bits, true, interlaced);
+        Decoded d = Decode(StreamBytes(&out), w, h, true, interlaced);
         ASSERT_FALSE(d.Damaged);
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x) ASSERT_EQ(d.At(x, y), indices[static_cast<std::size_t>(y * w + x)]) << bits << " " << w;
@@ -164,7 +164,7 @@ TEST(GifLzw, DecoderStoresFourAndOneBitRows) {
   PutBytes(&s, data);
   s.SetPosition(0);
   rows.assign(4, 0);
-  PxLzwDecode(&s, Info(4, 1, 4), false, nullptr, damaged, rows.data(), 2, true);
+  PxLzwDecode(&s, Info(4, 1, 4), false, nullptr, damaged, rows.data(), true);
   EXPECT_EQ(rows[0], 0x12);
   EXPECT_EQ(rows[1], 0x30);
   const Bytes bw = PackCodes(2, {4, 1, 0, 1, 1, 0, 0, 0, 1, 1, 5});
@@ -172,9 +172,44 @@ TEST(GifLzw, DecoderStoresFourAndOneBitRows) {
   PutBytes(&s2, bw);
   s2.SetPosition(0);
   std::vector<std::uint8_t> rows1(8, 0);
-  PxLzwDecode(&s2, Info(9, 1, 1), false, nullptr, damaged, rows1.data(), 1, true);
+  PxLzwDecode(&s2, Info(9, 1, 1), false, nullptr, damaged, rows1.data(), true);
   EXPECT_EQ(rows1[0], 0xB1);  // 1 0 1 1 0 0 0 1
   EXPECT_EQ(rows1[1], 0x80);
+}
+
+TEST(GifLzw, StreamsWithoutALeadingClearCode) {
+  // The first code makes no table entry: 258 is then the string of 5 and its first pixel.
+  Decoded d = Decode(PackCodes(8, {5, 258, 257}), 3, 1);
+  EXPECT_FALSE(d.Damaged);
+  EXPECT_EQ(d.At(0, 0), 5);
+  EXPECT_EQ(d.At(1, 0), 5);
+  EXPECT_EQ(d.At(2, 0), 5);
+  // The same after a clear code in the middle: its first code makes no entry either.
+  Decoded again = Decode(PackCodes(8, {7, 8, 256, 5, 258, 257}), 5, 1);
+  EXPECT_FALSE(again.Damaged);
+  for (int x = 2; x < 5; ++x) EXPECT_EQ(again.At(x, 0), 5) << x;
+  // A first code that names a string before any exists is damage, not a pixel.
+  Decoded none = Decode(PackCodes(8, {258, 1, 257}), 3, 1);
+  EXPECT_TRUE(none.Damaged);
+  EXPECT_EQ(none.At(0, 0), 0);
+}
+
+TEST(GifLzw, LiteralsEndAtTheClearCode) {
+  // Code size 2 with a 256-colour table: 6 is the first table entry (0, 1), not a pixel.
+  Decoded d = Decode(PackCodes(2, {4, 0, 1, 6, 5}), 4, 1);
+  EXPECT_FALSE(d.Damaged);
+  const std::uint8_t expected[4] = {0, 1, 0, 1};
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(d.At(x, 0), expected[x]) << x;
+}
+
+TEST(GifLzw, CodeSizeOneGrowsAfterTheFirstCode) {
+  // Clear 2, end 3: the first free code 4 does not fit 2 bits, so the second code has 3.
+  const Bytes data = PackCodes(1, {2, 1, 0, 4, 5, 3});
+  EXPECT_EQ(TraceCodes(data).MaxWidth, 3);
+  Decoded d = Decode(data, 6, 1);
+  EXPECT_FALSE(d.Damaged);
+  const std::uint8_t expected[6] = {1, 0, 1, 0, 0, 1};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(d.At(x, 0), expected[x]) << x;
 }
 
 TEST(GifLzw, PrefixCycleOverflowsTheStack) {
@@ -186,7 +221,7 @@ TEST(GifLzw, PrefixCycleOverflowsTheStack) {
   for (int x = 0; x < 5; ++x) EXPECT_EQ(d.At(x, 0), 1) << x;  // what was decoded before stays
   EXPECT_EQ(d.At(5, 0), 0);
   try {
-    Decode(data, 100, 1, 8, false);
+    Decode(data, 100, 1, false);
     ADD_FAILURE();
   } catch (const EInvalidGraphicOperation& e) {
     EXPECT_STREQ(e.what(), "GIF encoded data is corrupt");
@@ -199,10 +234,10 @@ TEST(GifLzw, CodeSizeOutOfRange) {
   Decoded d = Decode(data, 4, 1);
   EXPECT_TRUE(d.Damaged);
   try {
-    Decode(data, 4, 1, 8, false);
+    Decode(data, 4, 1, false);
     ADD_FAILURE();
   } catch (const EInvalidGraphicOperation& e) {
-    EXPECT_STREQ(e.what(), "GIF code size not in range 2 to 9");
+    EXPECT_STREQ(e.what(), "GIF code size not in range 1 to 9");
   }
   // Clamped to 9: only the pixel of a code read after a clear is stored.
   Bytes big = PackCodes(9, {512, 3, 4, 513});
@@ -216,17 +251,17 @@ TEST(GifLzw, CodeSizeOutOfRange) {
 TEST(GifLzw, DataEndingEarly) {
   // No end code and fewer pixels than the picture: damaged, or "Stream read error".
   const Bytes data = PackCodes(2, {4, 1, 1});
-  Decoded d = Decode(data, 10, 1, 2);
+  Decoded d = Decode(data, 10, 1);
   EXPECT_TRUE(d.Damaged);
   EXPECT_EQ(d.At(1, 0), 1);
   try {
-    Decode(data, 10, 1, 2, false);
+    Decode(data, 10, 1, false);
     ADD_FAILURE();
   } catch (const EReadError& e) {
     EXPECT_STREQ(e.what(), "Stream read error");
   }
   // Without end code but with every pixel: whole.
-  Decoded whole = Decode(PackCodes(2, {4, 1, 1}), 2, 1, 2, false);
+  Decoded whole = Decode(PackCodes(2, {4, 1, 1}), 2, 1, false);
   EXPECT_FALSE(whole.Damaged);
   // A sub-block that the data cuts short is a read error of the stream.
   Bytes cut = PackCodes(2, {4, 1, 1, 5});
@@ -236,7 +271,7 @@ TEST(GifLzw, DataEndingEarly) {
   s.SetPosition(0);
   std::vector<std::uint8_t> rows(4);
   bool damaged = false;
-  EXPECT_THROW(PxLzwDecode(&s, Info(2, 1, 8), false, nullptr, damaged, rows.data(), 2, true), EReadError);
+  EXPECT_THROW(PxLzwDecode(&s, Info(2, 1, 8), false, nullptr, damaged, rows.data(), true), EReadError);
 }
 
 TEST(GifLzw, CodesAcrossTinySubBlocks) {
