@@ -7,6 +7,7 @@
 
 #include "picture/PxDibConvert.h"
 #include "picture/PxGraphUtils.h"
+#include "platform/graphics/DibFormat.h"
 #include "platform/graphics/Jpeg.h"
 
 namespace px {
@@ -323,25 +324,38 @@ void TPxAni::ScheduleNextFrame() {
   FTimer->SetInterval(static_cast<UINT>(std::min<std::uint64_t>(interval, INT_MAX)));
 }
 
+void TPxAni::CheckFilmStripSize(bool Vertical) {
+  if (FIcons.empty()) return;
+  const std::int64_t w = IconAt(0)->Width(), h = IconAt(0)->Height();
+  const std::int64_t steps = FStepCount;
+  const std::int64_t width = Vertical ? w : w * steps, height = Vertical ? h * steps : h;
+  if (width > dib::kMaxDimension || height > dib::kMaxDimension ||
+      static_cast<std::uint64_t>(width * height) > dib::kMaxPixels)
+    RaiseOutOfResources();
+}
+
 void TPxAni::RenderFilmStrip(TBitmap* Target, TColor Background, bool Vertical, bool Reduce) {
   TBitmap work;
   if (!FIcons.empty()) {
+    CheckFilmStripSize(Vertical);
     work.SetMonochrome(false);
     work.Canvas()->Brush()->SetColor(Background);
-    const std::int64_t w = IconAt(0)->Width(), h = IconAt(0)->Height();
-    const std::int64_t steps = FStepCount;
-    const std::int64_t width = Vertical ? w : w * steps, height = Vertical ? h * steps : h;
-    if (width > INT_MAX || height > INT_MAX) RaiseOutOfResources();
-    work.SetWidth(static_cast<int>(width));
-    work.SetHeight(static_cast<int>(height));
+    const int w = IconAt(0)->Width(), h = IconAt(0)->Height();
+    work.SetWidth(Vertical ? w : w * FStepCount);
+    work.SetHeight(Vertical ? h * FStepCount : h);
     work.Canvas()->FillRect(TRect{0, 0, work.Width(), work.Height()});
     const int saved = FCurrent;
-    for (int d = 0; d < FStepCount; ++d) {
-      SetFrameIndex(d);
-      TPxIconFrame* frame = FrameAt(d);
-      const int x = Vertical ? 0 : d * frame->Icon()->Width();
-      const int y = Vertical ? d * frame->Icon()->Height() : 0;
-      work.Canvas()->Draw(x, y, this);
+    try {
+      for (int d = 0; d < FStepCount; ++d) {
+        SetFrameIndex(d);
+        TPxIconFrame* frame = FrameAt(d);
+        const int x = Vertical ? 0 : d * frame->Icon()->Width();
+        const int y = Vertical ? d * frame->Icon()->Height() : 0;
+        work.Canvas()->Draw(x, y, this);
+      }
+    } catch (...) {
+      SetFrameIndex(saved);
+      throw;
     }
     SetFrameIndex(saved);
     if (Reduce) ReduceBitmapColorCount(&work, std::max(FImageColorCount, 16));
@@ -472,6 +486,12 @@ void TPxAni::ReadRiff(TMemoryStream* S) {
   if (FStepCount == 0) FStepCount = IconCount();
   FHeader.Icons = static_cast<std::uint32_t>(IconCount());
   if (FIcons.empty()) RaiseRiffError();
+  // A step that names no icon would fail every use of the graphic: such a file is refused.
+  for (std::uint32_t icon : FSequence)
+    if (icon >= FHeader.Icons) {
+      ResetContents();
+      RaiseRiffError();
+    }
 }
 
 void TPxAni::LoadFromStream(TStream* Stream) {

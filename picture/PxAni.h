@@ -74,7 +74,8 @@ class TPxAni : public TGraphic {
   void SaveToFile(const std::string& FileName) override;
   // The RIFF file from the stream's position to its end; damage after the first icons ends
   // reading quietly. EReadError "Stream read error" for a stream that is not an animated
-  // cursor or holds no icon. A failed load leaves what was read.
+  // cursor, holds no icon, or whose sequence names an icon it does not hold (the graphic is
+  // then empty). Any other failed load leaves what was read.
   void LoadFromStream(TStream* Stream) override;
   // EInvalidGraphicOperation "Invalid image" without icons.
   void SaveToStream(TStream* Stream) override;
@@ -97,8 +98,7 @@ class TPxAni : public TGraphic {
   // The icon of icon frame Index; null outside the list.
   TIcon* IconAt(int Index) const;
   // The view of step Step (valid until the next lookup): its icon (shared), flags, hot spot
-  // and rate (the rate table's entry, else the header's display rate). Null outside the steps;
-  // EListError when the step's sequence entry names no icon.
+  // and rate (the rate table's entry, else the header's display rate). Null outside the steps.
   TPxIconFrame* FrameAt(int Step);
   int FrameIndex() const { return FCurrent; }
   // Makes Step current (and calls Changed) when it is a step other than the current one.
@@ -111,8 +111,12 @@ class TPxAni : public TGraphic {
   // ResetContents and Changed, when there are frames.
   void ClearFrames();
   // All steps side by side (or one below the other) on Background into Target; with Reduce,
-  // the strip is reduced to max(ImageColorCount, 16) colours.
+  // the strip is reduced to max(ImageColorCount, 16) colours. The current step stays as it
+  // was, also when drawing a step fails.
   void RenderFilmStrip(TBitmap* Target, TColor Background, bool Vertical, bool Reduce);
+  // EOutOfResources "Out of system resources" when the film strip of every step (step 0's
+  // icon size a step) is larger than a bitmap may be.
+  void CheckFilmStripSize(bool Vertical);
 
   // The timer's tick: the next step, and the next tick after that step's rate.
   void TimerTick(TObject* Sender);

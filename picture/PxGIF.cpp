@@ -1,6 +1,7 @@
 #include "picture/PxGIF.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "picture/PxGIFCodec.h"
 #include "picture/PxGraphUtils.h"
 #include "picture/PxTransparent.h"
+#include "platform/graphics/DibFormat.h"
 #include "platform/graphics/Jpeg.h"
 
 namespace px {
@@ -51,9 +53,79 @@ int BitsForCount(int Count) {
   return b;
 }
 
-// Most pixels a code stream of Bytes bytes can produce: every code at least 3 bits, every code
-// at most one table string (at most 4097 pixels).
-std::int64_t MostPixelsOf(std::int64_t Bytes) { return (Bytes * 8 / 3 + 1) * 4097; }
+// Most pixels a frame of Bytes bytes of image data is taken to have: a code of 12 bits stands for
+// at most 4096 pixels (narrower codes for fewer); small frames are taken whatever data follows
+// (the pixels the data does not reach stay index 0).
+std::int64_t FramePixelsForData(std::int64_t Bytes) {
+  constexpr std::int64_t kPixelsWithoutData = std::int64_t{1} << 16;
+  return std::max(kPixelsWithoutData, (std::max<std::int64_t>(Bytes, 0) * 8 + 11) / 12 * 4096);
+}
+
+// The reduction of a many-coloured picture keeps no exact entry for a rare colour: the pixels
+// of the key colour get an entry of their own in Bmp (an 8-bit BMP reduced from Source), one
+// that no other pixel used or, failing that, the least used one, whose pixels move to their
+// nearest other entry. No other entry keeps the key colour.
+void GiveKeyColorItsEntry(TMemoryStream& Bmp, TBitmap* Source, TColor Key) {
+  auto* file = static_cast<std::uint8_t*>(Bmp.Memory());
+  BITMAPINFOHEADER info;
+  std::memcpy(&info, file + 14, sizeof info);
+  auto* table = reinterpret_cast<RGBQUAD*>(file + 14 + info.biSize);
+  std::uint8_t* rows = file + GetLE32(file + 10);
+  const std::int64_t width = info.biWidth, height = info.biHeight < 0 ? -static_cast<std::int64_t>(info.biHeight) : info.biHeight;
+  const std::int64_t stride = DibScanlineBytes(8 * width);
+
+  std::int64_t length = 0;
+  struct TBlock {
+    void* P;
+    ~TBlock() { FreeGlobalBuffer(P); }
+  } trueColor{BitmapToDibBlock(Source->Handle(), Source->Palette(), pf24bit, length)};
+  const auto* source = static_cast<const std::uint8_t*>(trueColor.P);
+  const std::uint8_t* sourceRows = source + GetLE32(source + 10);
+  const std::int64_t sourceStride = DibScanlineBytes(24 * width);
+
+  const TColor rgb = ColorToRGB(Key);
+  const BYTE red = static_cast<BYTE>(rgb), green = static_cast<BYTE>(rgb >> 8), blue = static_cast<BYTE>(rgb >> 16);
+  auto isKey = [&](std::int64_t X, std::int64_t Y) {
+    const std::uint8_t* p = sourceRows + Y * sourceStride + 3 * X;
+    return p[0] == blue && p[1] == green && p[2] == red;
+  };
+  std::int64_t uses[256] = {};
+  bool any = false;
+  for (std::int64_t y = 0; y < height; ++y)
+    for (std::int64_t x = 0; x < width; ++x) {
+      if (isKey(x, y))
+        any = true;
+      else
+        ++uses[rows[y * stride + x]];
+    }
+  if (!any) return;
+  int entry = static_cast<int>(std::min_element(uses, uses + 256) - uses);
+  if (uses[entry] > 0) {
+    // The least used entry goes to the key; its pixels to their nearest other entry.
+    int nearest = -1;
+    std::int64_t best = INT64_MAX;
+    for (int i = 0; i < 256; ++i) {
+      if (i == entry) continue;
+      const std::int64_t dr = table[i].rgbRed - table[entry].rgbRed, dg = table[i].rgbGreen - table[entry].rgbGreen,
+                         db = table[i].rgbBlue - table[entry].rgbBlue;
+      const std::int64_t d = dr * dr + dg * dg + db * db;
+      if (d < best) {
+        best = d;
+        nearest = i;
+      }
+    }
+    for (std::int64_t y = 0; y < height; ++y)
+      for (std::int64_t x = 0; x < width; ++x)
+        if (rows[y * stride + x] == entry && !isKey(x, y)) rows[y * stride + x] = static_cast<std::uint8_t>(nearest);
+  }
+  for (std::int64_t y = 0; y < height; ++y)
+    for (std::int64_t x = 0; x < width; ++x)
+      if (isKey(x, y)) rows[y * stride + x] = static_cast<std::uint8_t>(entry);
+  for (int i = 0; i < 256; ++i)
+    if (i != entry && table[i].rgbRed == red && table[i].rgbGreen == green && table[i].rgbBlue == blue)
+      table[i].rgbBlue = static_cast<BYTE>(blue == 255 ? 254 : blue + 1);
+  table[entry] = RGBQUAD{blue, green, red, 0};
+}
 
 }  // namespace
 
@@ -97,15 +169,12 @@ void TExtension::Assign(TPersistent* Source) {
 }
 
 bool TExtension::IsLoopBlock() const {
-  if (Kind != gekApplication || !Lines || Lines->Count() == 0) return false;
-  const int compared = std::min<int>(FixedBytes[0], 11);
-  bool netscape = true, animexts = true;
-  for (int i = 0; i < compared; ++i) {
-    netscape = netscape && FixedBytes[static_cast<std::size_t>(1 + i)] == static_cast<BYTE>("NETSCAPE2.0"[i]);
-    animexts = animexts && FixedBytes[static_cast<std::size_t>(1 + i)] == static_cast<BYTE>("ANIMEXTS1.0"[i]);
-  }
+  // Block size 11 and all 11 bytes of one of the two identifiers.
+  if (Kind != gekApplication || !Lines || Lines->Count() == 0 || FixedBytes[0] != 11) return false;
+  const BYTE* id = FixedBytes.data() + 1;
+  if (std::memcmp(id, "NETSCAPE2.0", 11) != 0 && std::memcmp(id, "ANIMEXTS1.0", 11) != 0) return false;
   const std::string first = Lines->Get(0);
-  return (netscape || animexts) && first.size() >= 3 && static_cast<BYTE>(first[0]) == 1;
+  return first.size() >= 3 && static_cast<BYTE>(first[0]) == 1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -122,6 +191,24 @@ void TPxGIFFrame::ResetImage() {
   OriginX = OriginY = 0;
   DelayMs = 0;
   DisposalCode = 0;
+}
+
+TGIFItem& TPxGIFFrame::OwnItem() {
+  if (ItemData.use_count() > 1) {
+    auto copy = std::make_shared<TGIFItem>();
+    if (ItemData->CodeStream) {
+      copy->CodeStream = std::make_unique<TMemoryStream>();
+      copy->CodeStream->WriteBuffer(ItemData->CodeStream->Memory(), ItemData->CodeStream->Size());
+      copy->CodeStream->SetPosition(0);
+    }
+    copy->ImageWidth = ItemData->ImageWidth;
+    copy->ImageHeight = ItemData->ImageHeight;
+    copy->DescriptorFlags = ItemData->DescriptorFlags;
+    copy->TableBits = ItemData->TableBits;
+    copy->ColorTable = ItemData->ColorTable;
+    ItemData = std::move(copy);
+  }
+  return *ItemData;
 }
 
 void TPxGIFFrame::RecreateBitmap() { BitmapCache = std::make_unique<TBitmap>(); }
@@ -268,8 +355,10 @@ void TPxGIFFrame::DecodeToDib(TMemoryStream* Target) {
   const std::int64_t width = std::max(item.ImageWidth, 0), height = std::max(item.ImageHeight, 0);
   const std::int64_t stride = DibScanlineBytes(bits * width);
   const std::int64_t imageSize = stride * height;
-  // No more pixels than the data can describe.
-  if (width * height > MostPixelsOf(item.CodeStream->Size())) RaisePxGifError("GIF encoded data is corrupt");
+  // No more pixels than the data can describe, nor than a bitmap may hold, before anything is
+  // allocated.
+  if (width * height > FramePixelsForData(item.CodeStream->Size())) RaisePxGifError("GIF encoded data is corrupt");
+  if (width * height > static_cast<std::int64_t>(dib::kMaxPixels)) RaiseInvalidBitmap();
   const int tableEntries = 1 << bits;
   Target->Clear();
   std::uint8_t fileHeader[14];
@@ -312,6 +401,7 @@ void TPxGIFFrame::EncodeBitmap() {
     BitmapCache->SaveToStream(bmp.get());
   } else {
     bmp = BitmapToMemoryStream(BitmapCache.get(), pf8bit, IsGray ? static_cast<BYTE>(rmGray) : DefaultReductionMethod);
+    if (KeyColor != clNone) GiveKeyColorItsEntry(*bmp, BitmapCache.get(), KeyColor);
   }
   EncodeDib(bmp.get());
 }
@@ -331,7 +421,7 @@ void TPxGIFFrame::EncodeDib(TMemoryStream* Bmp) {
   IsInterlaced = false;
 
   // The colour table that follows the info header: its used entries, bounded by the pixels.
-  TGIFItem& item = *ItemData;
+  TGIFItem& item = OwnItem();
   item.ColorTable = TGifColorTable{};
   item.ColorTable.Count = std::min(colors, 256);
   std::int64_t listed = info.biClrUsed != 0 && info.biClrUsed < static_cast<DWORD>(colors) ? info.biClrUsed : colors;
@@ -356,8 +446,9 @@ void TPxGIFFrame::EncodeDib(TMemoryStream* Bmp) {
   if (Owner && Owner->GifData->GlobalTable.Count > 0) {
     HasLocalTable = true;
   } else if (Owner) {
-    Owner->GifData->GlobalTable = item.ColorTable;
-    Owner->GifData->TableBits = item.TableBits;
+    TGIFData& data = Owner->OwnData();
+    data.GlobalTable = item.ColorTable;
+    data.TableBits = item.TableBits;
     HasLocalTable = false;
   } else {
     HasLocalTable = true;
@@ -398,6 +489,19 @@ void TPxGIFImage::ResetImage() {
   GifVersion = 0;
 }
 
+TGIFData& TPxGIFImage::OwnData() {
+  if (GifData.use_count() > 1) {
+    auto copy = std::make_shared<TGIFData>();
+    copy->ImageComment.Assign(&GifData->ImageComment);
+    copy->AspectByte = GifData->AspectByte;
+    copy->TableBits = GifData->TableBits;
+    copy->ColorResolution = GifData->ColorResolution;
+    copy->GlobalTable = GifData->GlobalTable;
+    GifData = std::move(copy);
+  }
+  return *GifData;
+}
+
 TPxGIFFrame* TPxGIFImage::FrameAt(int Index) const {
   if (Index < 0 || Index >= FrameCount()) throw EListError(Format("List index out of bounds (%d)", Index));
   return FrameList[static_cast<std::size_t>(Index)].get();
@@ -413,13 +517,15 @@ int TPxGIFImage::AppendFrame(TGraphic* Graphic) {
 }
 
 void TPxGIFImage::AssignFromAni(TPxAni* Ani) {
+  // As many steps as a film strip of the animation may have.
+  Ani->CheckFilmStripSize(false);
   ResetImage();
   BackColor = clWindow;
   for (int i = 0; i < Ani->FrameCount(); ++i) {
     TPxIconFrame* step = Ani->FrameAt(i);
     const int index = AppendFrame(step->Icon());
     const std::uint64_t delay = step->Rate == 0 ? 100 : static_cast<std::uint64_t>(step->Rate) * 100 / 6;
-    FrameAt(index)->DelayMs = static_cast<std::uint16_t>(std::min<std::uint64_t>(delay, 0xFFFF));
+    FrameAt(index)->DelayMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(delay, kMaxDelayMs));
   }
 }
 
@@ -593,9 +699,21 @@ void TPxGIFImage::LoadFromClipboardFormat(WORD AFormat, HANDLE AData, HPALETTE A
     }
     GlobalUnlock(gif);
     stream.SetPosition(0);
-    std::uint8_t count[4];
-    stream.ReadBuffer(count, 4);
-    DecodeStream(static_cast<std::int32_t>(GetLE32(count)), &stream, false);
+    // A plain GIF stream (as the GIF image library places it), or a byte count first. The
+    // count is checked against the block before anything is made of it.
+    const auto* bytes = static_cast<const std::uint8_t*>(stream.Memory());
+    const std::int64_t size = stream.Size();
+    auto isSignature = [&](std::int64_t At) {
+      return At + 3 <= size && std::toupper(bytes[At]) == 'G' && std::toupper(bytes[At + 1]) == 'I' &&
+             std::toupper(bytes[At + 2]) == 'F';
+    };
+    if (isSignature(0) && !isSignature(4)) {
+      DecodeStream(size, &stream, false);
+    } else {
+      std::uint8_t count[4];
+      stream.ReadBuffer(count, 4);
+      DecodeStream(static_cast<std::int32_t>(GetLE32(count)), &stream, false);
+    }
     if (!FrameList.empty()) {
       CurrentFrame = 0;
       if (HANDLE bitmap = clipboard.GetData(CF_BITMAP)) {

@@ -19,6 +19,8 @@ class TPxGIFImage;
 
 // Frames whose data is damaged or truncated are kept with what could be read.
 inline bool AcceptDamagedData = true;
+// The longest delay a graphic control block holds (65535 hundredths of a second), in ms.
+inline constexpr std::uint32_t kMaxDelayMs = 655350;
 // Clipboard format "GIF Image" (0 until registered).
 inline WORD GifClipboardFormat = 0;
 
@@ -66,7 +68,7 @@ class TExtension : public TPersistent {
   bool IsLoopBlock() const;
 };
 
-// Image data shared by images assigned from one another.
+// Image data shared by images assigned from one another (copied before one of them changes it).
 struct TGIFData {
   TStringList ImageComment;
   BYTE AspectByte{0};
@@ -75,7 +77,7 @@ struct TGIFData {
   TGifColorTable GlobalTable;
 };
 
-// Frame data shared by frames assigned from one another.
+// Frame data shared by frames assigned from one another (copied before one of them changes it).
 struct TGIFItem {
   std::unique_ptr<TMemoryStream> CodeStream;  // minimum code size, sub-blocks, terminator
   std::int32_t ImageWidth{0};
@@ -98,6 +100,8 @@ class TPxGIFFrame : public TPersistent {
 
   // New shared data and default settings; the bitmap and extensions stay.
   void ResetImage();
+  // The frame's data for a change: first copied when another frame shares it.
+  TGIFItem& OwnItem();
   void RecreateBitmap();
   // The frame's pixels, decoded on first use.
   TBitmap* DecodedBitmap();
@@ -132,7 +136,7 @@ class TPxGIFFrame : public TPersistent {
   bool IsCorrupt{false};
   bool IsGray{false};
   TColor KeyColor{clNone};
-  std::uint16_t DelayMs{0};
+  std::uint32_t DelayMs{0};  // written in hundredths of a second (at most kMaxDelayMs)
   BYTE DisposalCode{0};
   bool HasLocalTable{false};
 
@@ -165,6 +169,8 @@ class TPxGIFImage : public TGraphic {
   virtual int AppendFrame(TGraphic* Graphic);
 
   void ResetImage();
+  // The image data for a change: first copied when another image shares it.
+  TGIFData& OwnData();
   int FrameCount() const { return static_cast<int>(FrameList.size()); }
   TPxGIFFrame* FrameAt(int Index) const;  // EListError outside the list
   // The current frame's bitmap (frame 0's when CurrentFrame is out of range); an image without

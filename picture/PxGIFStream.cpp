@@ -212,8 +212,7 @@ void TPxGIFFrame::ReadImage(TMemoryStream* Source) {
       } else {
         KeyColor = clNone;
       }
-      const std::int32_t delay = GetLE16(e->FixedBytes.data() + 2) * 10;
-      DelayMs = static_cast<std::uint16_t>(std::min(std::max<std::int32_t>(delay, DelayMs), 0xFFFF));
+      DelayMs = std::max<std::uint32_t>(GetLE16(e->FixedBytes.data() + 2) * 10u, DelayMs);
       DisposalCode = static_cast<BYTE>((flags >> 2) & 7);
     }
   } catch (...) {
@@ -314,7 +313,7 @@ void TPxGIFFrame::SyncExtensions() {
     control->FixedBytes[0] = 4;
   }
   if (control) {
-    PutLE16(control->FixedBytes.data() + 2, static_cast<std::uint16_t>(DelayMs / 10));
+    PutLE16(control->FixedBytes.data() + 2, static_cast<std::uint16_t>(std::min<std::uint32_t>(DelayMs / 10, 0xFFFF)));
     const int index = ColorTableIndexOf(ItemData->ColorTable, KeyColor);
     BYTE& flags = control->FixedBytes[1];
     if (index >= 0) {
@@ -337,7 +336,7 @@ void TPxGIFFrame::WriteDescriptor(TStream* Target) {
   if (HasLocalTable) {
     int b = 1;
     while ((1 << b) < ItemData->ColorTable.Count && b < 8) ++b;
-    ItemData->TableBits = static_cast<BYTE>(b);
+    if (ItemData->TableBits != b) OwnItem().TableBits = static_cast<BYTE>(b);
     packed = static_cast<BYTE>(0x80 + b - 1);
   }
   if (IsInterlaced) packed |= 0x40;
@@ -366,10 +365,26 @@ void TPxGIFFrame::WriteImageData(TStream* Target) {
 
 void TPxGIFImage::EncodeAllFrames() {
   for (const auto& frame : FrameList) {
-    auto& code = frame->ItemData->CodeStream;
+    const auto& code = frame->ItemData->CodeStream;
     if (!code || code->Size() == 0) {
-      code.reset();
+      frame->OwnItem().CodeStream.reset();
       frame->EncodeBitmap();
+    }
+    // A frame without any colour table is written with the global one, or with a black
+    // two-entry table of its own where there is none.
+    if (frame->ItemData->ColorTable.Count == 0) {
+      TGIFItem& item = frame->OwnItem();
+      if (GifData->GlobalTable.Count > 0) {
+        item.ColorTable = GifData->GlobalTable;
+        item.TableBits = static_cast<BYTE>(ColorCountToBits(GifData->GlobalTable.Count));
+        frame->HasLocalTable = false;
+      } else {
+        item.ColorTable = TGifColorTable{};
+        item.ColorTable.Count = 2;
+        item.TableBits = 1;
+        frame->HasLocalTable = true;
+      }
+      frame->BitmapCache.reset();
     }
     frame->SyncExtensions();
   }

@@ -166,10 +166,21 @@ TEST(AniReader, DamageAfterTheFirstIconsEndsReadingQuietly) {
   Load(ani, AniBuilder().Header(3, 3, 0).Frames({kRed, broken, kBlue}).File());
   EXPECT_EQ(ani.IconCount(), 1);
   EXPECT_EQ(ani.FrameCount(), 1);  // without "seq ": one step per icon read
-  // Steps without an icon behind them fail with the list's index error when looked up.
-  Load(ani, AniBuilder().Header(1, 1, 0).Table("seq ", {0, 4}).Frames({kRed}).File());
-  EXPECT_NO_THROW(ani.FrameAt(0));
-  EXPECT_THROW(ani.FrameAt(1), EListError);
+  // A sequence naming an icon that was not read (or never was there) is refused at load: the
+  // graphic is then empty, and no later use of it fails.
+  for (const Bytes& file : {AniBuilder().Header(1, 1, 0).Table("seq ", {0, 4}).Frames({kRed}).File(),
+                            AniBuilder().Header(2, 2, 0).Table("seq ", {0, 1}).Frames({kRed, Bytes(kLime.begin(), kLime.begin() + 30)}).File()}) {
+    Load(ani, AniBuilder().Header(1, 1, 0).Frames({kRed}).File());
+    EXPECT_THROW(Load(ani, file), EReadError);
+    EXPECT_EQ(ani.IconCount(), 0);
+    EXPECT_EQ(ani.FrameCount(), 0);
+    EXPECT_EQ(ani.Width(), 0);
+    TBitmap strip;
+    strip.Assign(&ani);
+    EXPECT_TRUE(strip.Empty());
+    auto sheet = MakeBitmap(16, 16, pfDevice, [](int, int) { return clWhite; });
+    sheet->Canvas()->Draw(0, 0, &ani);
+  }
 }
 
 TEST(AniReader, LoadingAgainReplacesAndNotifiesTwice) {
@@ -328,6 +339,24 @@ TEST(AniGraphic, FilmStripAndIconTargets) {
 
   TMetafile other;
   EXPECT_THROW(other.Assign(&ani), EConvertError);
+}
+
+TEST(AniGraphic, FailedFilmStripKeepsTheCurrentStep) {
+  // A step that cannot be drawn: the strip fails, and the step shown before is shown again.
+  struct TFailingAni : TPxAni {
+    void Draw(TCanvas* Canvas, const TRect& Rect) override {
+      if (FrameIndex() == 2) throw EOutOfResources();
+      TPxAni::Draw(Canvas, Rect);
+    }
+  } ani;
+  Load(ani, AniBuilder().Header(2, 4, 0).Table("seq ", {0, 1, 0, 1}).Frames({kRed, kLime}).File());
+  ani.SetFrameIndex(1);
+  TBitmap strip;
+  EXPECT_THROW(ani.RenderFilmStrip(&strip, clWhite, false, false), EOutOfResources);
+  EXPECT_EQ(ani.FrameIndex(), 1);
+  auto sheet = MakeBitmap(16, 16, pfDevice, [](int, int) { return clWhite; });
+  sheet->Canvas()->Draw(0, 0, &ani);
+  EXPECT_EQ(sheet->Canvas()->Pixels(8, 8), clLime);
 }
 
 TEST(AniGraphic, AssignCopiesEverything) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "picture/PxAni.h"
@@ -171,6 +172,18 @@ TEST(PxGifReader, LoopBlocks) {
   // Not a loop block: a first data byte other than 1.
   Load(image, Simple().Application("NETSCAPE2.0", {2, 5, 0}).Image(0, 0, 4, 2, kPixels).Trailer().File());
   EXPECT_FALSE(image.LoopAnimation);
+  // Nor a block whose size byte is not 11 (the 11 bytes after it are read all the same), nor
+  // another identifier of the same length.
+  Bytes zeroSize = {0x21, 0xFF, 0};
+  AppendText(zeroSize, "XMP DataXMP");
+  zeroSize.insert(zeroSize.end(), {3, 1, 5, 0, 0});
+  for (const Bytes& block : {zeroSize, GifBuilder("").Application("NETSCAPE2.1", {1, 5, 0}).File(),
+                             GifBuilder("").Application("NETSCAPE", {1, 5, 0}).File()}) {
+    Load(image, Simple().Raw(block).Image(0, 0, 4, 2, kPixels).Image(0, 0, 4, 2, kPixels).Trailer().File());
+    ASSERT_EQ(image.FrameCount(), 2);
+    EXPECT_FALSE(image.LoopAnimation);
+    EXPECT_EQ(Find(Save(image), {0x21, 0xFF}), std::string::npos);
+  }
 }
 
 TEST(PxGifReader, TruncatedFrameStaysMarked) {
@@ -208,6 +221,28 @@ TEST(PxGifReader, FrameWithoutAnyTable) {
   EXPECT_EQ(Message([&] { image.FrameAt(0)->DecodedBitmap(); }), "Wrong number of colors; must be a power of 2");
   EXPECT_EQ(Message([&] { Load(image, file); }), "Wrong number of colors; must be a power of 2");
   EXPECT_EQ(image.FrameCount(), 0);
+  // Behind a frame with a table it loads, and is written with a black two-entry table of its
+  // own (no global table) or with the global one.
+  const Bytes second = GifBuilder().Screen(4, 2).Image(0, 0, 4, 2, kPixels, 2).Image(0, 0, 4, 2, kPixels).Trailer().File();
+  Load(image, second);
+  ASSERT_EQ(image.FrameCount(), 2);
+  TPxGIFImage back;
+  Load(back, Save(image));
+  ASSERT_EQ(back.FrameCount(), 2);
+  EXPECT_TRUE(back.FrameAt(1)->HasLocalTable);
+  EXPECT_EQ(back.FrameAt(1)->ItemData->ColorTable.Count, 2);
+  EXPECT_EQ(back.FrameAt(1)->ItemData->ColorTable.ColorAt(1), clBlack);
+  EXPECT_EQ(back.FrameAt(1)->DecodedBitmap()->Width(), 4);
+  Load(image, second);
+  TPxGIFImage global;
+  Load(global, Simple().Image(0, 0, 4, 2, kPixels).Trailer().File());
+  global.FrameList.push_back(std::make_unique<TPxGIFFrame>(&global));
+  global.FrameList.back()->ItemData = image.FrameAt(1)->ItemData;
+  Load(back, Save(global));
+  ASSERT_EQ(back.FrameCount(), 2);
+  EXPECT_FALSE(back.FrameAt(1)->HasLocalTable);
+  EXPECT_EQ(back.FrameAt(1)->ItemData->ColorTable.Count, 4);
+  EXPECT_EQ(image.FrameAt(1)->ItemData->ColorTable.Count, 0);  // the other owner's is untouched
 }
 
 TEST(PxGifReader, TransparentEntryMadeUnique) {
@@ -248,6 +283,15 @@ TEST(PxGifReader, SizesDelaysAndDisposal) {
   EXPECT_NE(Find(out, {0x21, 0xF9, 4, 0x05, 5, 0, 3, 0}), std::string::npos);
 }
 
+TEST(PxGifReader, LongDelaysKeepTheirHundredths) {
+  TPxGIFImage image;
+  Load(image, Simple().Control(60000).Image(0, 0, 4, 2, kPixels).Control(65535).Image(0, 0, 4, 2, kPixels).Trailer().File());
+  EXPECT_EQ(image.FrameAt(0)->DelayMs, 600000u);
+  const Bytes out = Save(image);
+  EXPECT_NE(Find(out, {0x21, 0xF9, 4, 0, 0x60, 0xEA}), std::string::npos);  // 60000
+  EXPECT_NE(Find(out, {0x21, 0xF9, 4, 0, 0xFF, 0xFF}), std::string::npos);  // 65535
+}
+
 TEST(PxGifReader, FrameWithoutPixels) {
   // Width 0 on a logical screen of width 0: an empty frame, written back as it came.
   TPxGIFImage image;
@@ -259,6 +303,37 @@ TEST(PxGifReader, FrameWithoutPixels) {
   Load(back, Save(image));
   EXPECT_EQ(back.FrameCount(), 3);
   EXPECT_EQ(back.LogicalWidth, 4);  // frames without pixels do not widen the screen
+}
+
+TEST(PxGifReader, HugeFramesAreRefusedBeforeTheyAreAllocated) {
+  // 65535 x 8192 pixels: with 51 KB of data more than the data can describe, and with 200 KB
+  // more than a bitmap may hold; neither gets a pixel buffer.
+  auto refused = [](TPxGIFFrame* F, bool Bitmap) {
+    TMemoryStream dib;
+    try {
+      F->DecodeToDib(&dib);
+      ADD_FAILURE() << "decoded";
+    } catch (const EInvalidGraphicOperation& e) {
+      EXPECT_FALSE(Bitmap);
+      EXPECT_STREQ(e.what(), "GIF encoded data is corrupt");
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_TRUE(Bitmap);
+      EXPECT_STREQ(e.what(), "Bitmap image is not valid");
+    }
+    EXPECT_EQ(dib.Size(), 0);
+  };
+  for (const std::size_t blocks : {200u, 800u}) {
+    Bytes data{8};
+    for (std::size_t i = 0; i < blocks; ++i) {
+      data.push_back(255);
+      data.insert(data.end(), 255, 0);
+    }
+    data.push_back(0);
+    TPxGIFImage image;
+    Load(image, Simple().Image(0, 0, 65535, 8192, data).Trailer().File(), false);
+    ASSERT_EQ(image.FrameCount(), 1);
+    refused(image.FrameAt(0), blocks == 800);
+  }
 }
 
 TEST(PxGifReader, InterlacedFrame) {
@@ -319,6 +394,56 @@ TEST(PxGifImage, AssignSharesData) {
   EXPECT_TRUE(c.Empty());
 }
 
+TEST(PxGifImage, SharedDataIsCopiedBeforeAnOwnerChangesIt) {
+  auto first = MakeBitmap(6, 3, pf24bit, [](int X, int) { return X < 3 ? clRed : clBlue; });
+  auto second = MakeBitmap(6, 3, pf24bit, [](int X, int) { return X < 3 ? clLime : clYellow; });
+  TPxGIFImage a;
+  a.Assign(first.get());
+  a.AppendFrame(second.get());
+  TPxGIFImage b;
+  b.Assign(&a);
+  EXPECT_EQ(b.GifData, a.GifData);
+  // Writing b encodes its frames; a's frames and image data stay as they were.
+  const Bytes fromB = Save(b);
+  EXPECT_EQ(a.FrameAt(0)->ItemData->CodeStream, nullptr);
+  EXPECT_EQ(a.GifData->GlobalTable.Count, 0);
+  for (const Bytes& file : {fromB, Save(a)}) {
+    TPxGIFImage back;
+    Load(back, file);
+    ASSERT_EQ(back.FrameCount(), 2);
+    back.CurrentFrame = 1;
+    auto sheet = MakeBitmap(6, 3, pfDevice, [](int, int) { return clWhite; });
+    sheet->Canvas()->Draw(0, 0, &back);
+    EXPECT_EQ(sheet->Canvas()->Pixels(0, 0), clLime);
+    EXPECT_EQ(sheet->Canvas()->Pixels(5, 2), clYellow);
+  }
+}
+
+TEST(PxGifImage, KeyColourOfAManyColouredBitmapKeepsItsEntry) {
+  // 4096 colours and a 2 x 2 fuchsia key: the key is no frequent colour of the reduction.
+  auto bitmap = MakeBitmap(64, 64, pf24bit, [](int X, int Y) {
+    if (X >= 30 && X < 32 && Y >= 30 && Y < 32) return clFuchsia;
+    return static_cast<TColor>(X * 4 | Y * 4 << 8 | (X + Y) << 16);
+  });
+  bitmap->SetTransparentColor(clFuchsia);
+  bitmap->SetTransparent(true);
+  TPxGIFImage image;
+  image.Assign(bitmap.get());
+  ASSERT_EQ(image.FrameAt(0)->KeyColor, clFuchsia);
+  TPxGIFImage back;
+  Load(back, Save(image));
+  TPxGIFFrame* frame = back.FrameAt(0);
+  ASSERT_NE(frame->KeyColor, clNone);
+  auto sheet = MakeBitmap(64, 64, pfDevice, [](int, int) { return clWhite; });
+  sheet->Canvas()->Draw(0, 0, &back);
+  EXPECT_EQ(sheet->Canvas()->Pixels(30, 30), clWhite);
+  EXPECT_EQ(sheet->Canvas()->Pixels(31, 31), clWhite);
+  int shown = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) shown += sheet->Canvas()->Pixels(x, y) != clWhite;
+  EXPECT_EQ(shown, 64 * 64 - 4);
+}
+
 TEST(PxGifImage, FromABitmap) {
   auto bitmap = MakeBitmap(12, 5, pf24bit, [](int X, int) { return X < 6 ? clRed : clBlue; });
   TPxGIFImage image;
@@ -368,6 +493,21 @@ TEST(PxGifImage, FromAnAnimatedCursor) {
   Load(back, Save(image));
   ASSERT_EQ(back.FrameCount(), 5);
   EXPECT_EQ(back.FrameAt(2)->DelayMs, 160);
+}
+
+TEST(PxGifImage, CursorAnimationTooLongForAFilmStripIsRefused) {
+  // 5000 steps of a 16-pixel icon: a film strip of 80000 pixels cannot be made, nor this.
+  TMemoryStream s;
+  PutBytes(&s, AniBuilder().Header(1, 5000, 0).Table("seq ", std::vector<std::uint32_t>(5000, 0)).Frames({SolidIcon(clRed)}).File());
+  s.SetPosition(0);
+  TPxAni ani;
+  ani.LoadFromStream(&s);
+  TBitmap strip;
+  EXPECT_EQ(Message([&] { strip.Assign(&ani); }), "Out of system resources");
+  TPxGIFImage image;
+  Load(image, Simple().Image(0, 0, 4, 2, kPixels).Trailer().File());
+  EXPECT_EQ(Message([&] { image.Assign(&ani); }), "Out of system resources");
+  EXPECT_EQ(image.FrameCount(), 1);  // unchanged
 }
 
 TEST(PxGifImage, IconWithMaskOnFuchsia) {
@@ -512,5 +652,42 @@ TEST(PxGifImage, Clipboard) {
   EXPECT_EQ(data, nullptr);
   SetPxClipboardAccess({});
   EXPECT_EQ(image.FrameCount(), 2);
+  UnregisterPxGifFormats();
+}
+
+TEST(PxGifImage, ClipboardFormsOfTheGifBlock) {
+  RegisterPxGifFormats();
+  std::map<UINT, HANDLE> board;
+  SetPxClipboardAccess({[&](UINT F) { return board.count(F) ? board[F] : nullptr; }, nullptr});
+  auto place = [&](const Bytes& Block) {
+    if (board.count(GifClipboardFormat)) GlobalFree(board[GifClipboardFormat]);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, Block.size());
+    std::memcpy(GlobalLock(h), Block.data(), Block.size());
+    GlobalUnlock(h);
+    board[GifClipboardFormat] = h;
+  };
+  // The GIF library places the plain stream.
+  const Bytes plain = Simple().Image(0, 0, 4, 2, kPixels).Image(0, 0, 4, 2, Flat(2, 3, 8)).Trailer().File();
+  place(plain);
+  TPxGIFImage pasted;
+  pasted.LoadFromClipboardFormat(GifClipboardFormat, board[GifClipboardFormat], nullptr);
+  EXPECT_EQ(pasted.FrameCount(), 2);
+  EXPECT_EQ(pasted.Width(), 4);
+  // Ours puts a count first.
+  Bytes counted;
+  Append32(counted, static_cast<std::uint32_t>(plain.size()));
+  counted.insert(counted.end(), plain.begin(), plain.end());
+  place(counted);
+  TPxGIFImage again;
+  again.LoadFromClipboardFormat(GifClipboardFormat, board[GifClipboardFormat], nullptr);
+  EXPECT_EQ(again.FrameCount(), 2);
+  // A count beyond the block is refused before anything is made of it.
+  Bytes hostile;
+  Append32(hostile, 0x7FFFFFF0u);
+  hostile.insert(hostile.end(), plain.begin(), plain.end());
+  place(hostile);
+  EXPECT_THROW(again.LoadFromClipboardFormat(GifClipboardFormat, board[GifClipboardFormat], nullptr), EReadError);
+  GlobalFree(board[GifClipboardFormat]);
+  SetPxClipboardAccess({});
   UnregisterPxGifFormats();
 }
