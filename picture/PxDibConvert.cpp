@@ -255,7 +255,8 @@ void* BitmapToDibBlock(HBITMAP Bitmap, HPALETTE Palette, TPixelFormat Format, st
   WriteFileHeader(p, Length, kFileHeaderBytes + headerSize);
   // The header is filled in an aligned block of its own, then copied behind the file header.
   TInfoBlock info{};
-  FetchDibBits(Bitmap, Palette, reinterpret_cast<BITMAPINFO*>(&info), Format, p + kFileHeaderBytes + headerSize);
+  if (!FetchDibBits(Bitmap, Palette, reinterpret_cast<BITMAPINFO*>(&info), Format, p + kFileHeaderBytes + headerSize))
+    RaiseInvalidBitmap();
   std::memcpy(p + kFileHeaderBytes, &info, static_cast<std::size_t>(headerSize));
   void* result = block.P;
   block.P = nullptr;

@@ -38,7 +38,8 @@ std::unique_ptr<TMemoryStream> BitmapToReducedStream(TBitmap* Bitmap, int ColorC
 void ReduceBitmapColorCount(TBitmap* Bitmap, int ColorCount);
 
 // A whole BMP file of the bitmap at Format in one global-heap block (free it with
-// FreeGlobalBuffer); Length receives its size.
+// FreeGlobalBuffer); Length receives its size. EInvalidGraphic "Bitmap image is not valid" when
+// the platform cannot describe the bitmap or give its rows.
 void* BitmapToDibBlock(HBITMAP Bitmap, HPALETTE Palette, TPixelFormat Format, std::int64_t& Length);
 // The info header of the bitmap at Format: a DIB section's own header (its compression and
 // colour counts reset when the depth changes), else one made from the bitmap's size.

@@ -106,16 +106,25 @@ HBITMAP StretchToIconBitmap(HBITMAP Source, SIZE Size, bool Monochrome) {
   return result;
 }
 
-void IconDibToBitmaps(void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBITMAP& MaskBitmap) {
+void IconDibToBitmaps(const void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBITMAP& MaskBitmap) {
   ColorBitmap = nullptr;
   MaskBitmap = nullptr;
-  auto* base = static_cast<std::uint8_t*>(Image);
+  const auto* base = static_cast<const std::uint8_t*>(Image);
   if (!base || Size < static_cast<std::int64_t>(sizeof(BITMAPINFOHEADER))) RaiseInvalidIcon();
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, base, sizeof header);
+  // The header's own size says where the colour table begins (40 for the plain header, more for
+  // the later ones); only plain rows are images of an icon.
+  struct TInfo {
+    BITMAPINFOHEADER Header;
+    RGBQUAD Colors[256];
+  } info{};
+  std::memcpy(&info.Header, base, sizeof info.Header);
+  BITMAPINFOHEADER& header = info.Header;
+  const std::int64_t headerSize = header.biSize;
   const std::int64_t width = header.biWidth;
   const std::int64_t height = header.biHeight / 2;
   const WORD bitCount = header.biBitCount;
+  if (headerSize < static_cast<std::int64_t>(sizeof(BITMAPINFOHEADER)) || headerSize > Size) RaiseInvalidIcon();
+  if (header.biCompression != BI_RGB) RaiseInvalidIcon();
   if (width <= 0 || width > kMaxSide || height <= 0 || height > kMaxSide) RaiseInvalidIcon();
   if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
     RaiseInvalidIcon();
@@ -126,18 +135,20 @@ void IconDibToBitmaps(void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBIT
   // bits follow the table.
   std::int64_t entries = DibColorTableEntries(bitCount);
   if (header.biClrUsed != 0 && header.biClrUsed < entries) entries = header.biClrUsed;
-  const std::int64_t colorOffset = static_cast<std::int64_t>(sizeof(BITMAPINFOHEADER)) + 4 * entries;
+  const std::int64_t colorOffset = headerSize + 4 * entries;
   if (colorOffset + colorBytes + maskBytes > Size) RaiseInvalidIcon();
 
+  // The platform is given a plain header with its table, copied out of the image.
+  header.biSize = sizeof(BITMAPINFOHEADER);
   header.biHeight = static_cast<LONG>(height);
   header.biPlanes = 1;
   header.biSizeImage = static_cast<DWORD>(colorBytes);
-  std::memcpy(base, &header, sizeof header);
+  std::memcpy(info.Colors, base + headerSize, static_cast<std::size_t>(4 * entries));
 
   TScreenContext screen;
-  const auto* info = reinterpret_cast<const BITMAPINFO*>(base);
+  const auto* bitmapInfo = reinterpret_cast<const BITMAPINFO*>(&info);
   {
-    HBITMAP color = CreateDIBitmap(screen.get(), &header, CBM_INIT, base + colorOffset, info, DIB_RGB_COLORS);
+    HBITMAP color = CreateDIBitmap(screen.get(), &header, CBM_INIT, base + colorOffset, bitmapInfo, DIB_RGB_COLORS);
     if (!color) RaiseOutOfResources();
     TObjectGuard guard(color);
     BITMAP bm = DescribeBitmapObject(color);
@@ -145,18 +156,16 @@ void IconDibToBitmaps(void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBIT
     ColorBitmap = StretchToIconBitmap(color, size, false);
   }
 
-  // The mask: 1 bit a pixel, black and white over the first two colour-table entries.
+  // The mask: 1 bit a pixel, black and white.
   header.biBitCount = 1;
-  header.biCompression = BI_RGB;
   header.biSizeImage = static_cast<DWORD>(maskBytes);
   header.biClrUsed = 2;
   header.biClrImportant = 2;
-  std::memcpy(base, &header, sizeof header);
-  const RGBQUAD blackWhite[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
-  std::memcpy(base + sizeof header, blackWhite, sizeof blackWhite);
+  info.Colors[0] = RGBQUAD{0, 0, 0, 0};
+  info.Colors[1] = RGBQUAD{255, 255, 255, 0};
   try {
     HBITMAP mask =
-        CreateDIBitmap(screen.get(), &header, CBM_INIT, base + colorOffset + colorBytes, info, DIB_RGB_COLORS);
+        CreateDIBitmap(screen.get(), &header, CBM_INIT, base + colorOffset + colorBytes, bitmapInfo, DIB_RGB_COLORS);
     if (!mask) RaiseOutOfResources();
     TObjectGuard guard(mask);
     MaskBitmap = StretchToIconBitmap(mask, size, true);

@@ -32,12 +32,12 @@ constexpr int DibColorTableEntries(WORD BitCount) {
 // is stretched with SRCCOPY. The caller owns it.
 HBITMAP StretchToIconBitmap(HBITMAP Source, SIZE Size, bool Monochrome);
 
-// An icon image in memory (40-byte info header whose height covers colour and mask, the colour
-// table, the colour bits, the mask bits) made into two bitmaps at the image's own size. The
-// header and the first two colour-table entries are rewritten for the mask on the way. Size is
-// the number of bytes at Image: an image that does not fit them, or whose header is malformed,
-// raises EInvalidGraphic "Icon image is not valid". The caller owns both bitmaps.
-void IconDibToBitmaps(void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBITMAP& MaskBitmap);
+// An icon image in memory (an info header of 40 bytes or more whose height covers colour and
+// mask, the colour table after the header's own size, the colour bits, the mask bits) made
+// into two bitmaps at the image's own size. Size is the number of bytes at Image: an image that
+// does not fit them, whose header is malformed or whose rows are compressed (PNG images
+// included) raises EInvalidGraphic "Icon image is not valid". The caller owns both bitmaps.
+void IconDibToBitmaps(const void* Image, std::int64_t Size, HBITMAP& ColorBitmap, HBITMAP& MaskBitmap);
 
 // Reads the directory of Count entries and the chosen image of icon data whose 6-byte header
 // (HeaderBytes bytes) has just been read from Stream, and makes an icon of it at the image's

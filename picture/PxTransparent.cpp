@@ -69,6 +69,9 @@ void TransparentStretchBlit(HDC Dest, int X, int Y, int W, int H, HDC Source, in
 
   SetMapMode(Source, GetMapMode(Dest));
   SetMapMode(copy.get(), GetMapMode(Dest));
+  // Shrinking takes whole pixels: a mode that combines them (the contexts' default) would
+  // darken the mask and the picture where transparent and opaque pixels meet.
+  SetStretchBltMode(work.get(), COLORONCOLOR);
 
   BitBlt(copy.get(), 0, 0, SrcW, SrcH, Source, SrcX, SrcY, SRCCOPY);
   // Transparent pixels white in the mask, all others black.
@@ -97,19 +100,23 @@ void DrawStretchedTransparent(TCanvas* Dest, TBitmap* Bitmap, TColor Transparent
   }
   const bool monochrome = Bitmap->Monochrome();
   HDC dest = Dest->Handle();
-  if (!monochrome) SetStretchBltMode(dest, COLORONCOLOR);
+  const int destMode = monochrome ? 0 : SetStretchBltMode(dest, COLORONCOLOR);
   TCanvas* source = Bitmap->Canvas();
   source->Lock();
   TNotifyEvent changing = std::move(source->OnChanging);
   source->OnChanging = nullptr;
+  // The destination's stretch mode, the bitmap's handler and its lock are put back at the end.
   struct TRestore {
     TCanvas* Canvas;
     TNotifyEvent& Saved;
+    HDC Dest;
+    int Mode;
     ~TRestore() {
       Canvas->OnChanging = std::move(Saved);
       Canvas->Unlock();
+      if (Mode != 0) SetStretchBltMode(Dest, Mode);
     }
-  } restore{source, changing};
+  } restore{source, changing, dest, destMode};
   if (Transparent == clNone) {
     StretchBlt(dest, DstX, DstY, DstW, DstH, source->Handle(), SrcX, SrcY, SrcW, SrcH, Dest->CopyMode());
     return;

@@ -12,8 +12,8 @@ void DrawBitmapTransparent(TCanvas* Dest, int X, int Y, TBitmap* Bitmap, const T
 // Draws (SrcX, SrcY, SrcW, SrcH) of Bitmap stretched into (DstX, DstY, DstW, DstH) of Dest.
 // A destination side below 1 takes the bitmap's; a source side below 1 takes the whole bitmap.
 // Transparent clNone copies with the canvas's CopyMode; clDefault stands for the bitmap's
-// bottom-left pixel; a monochrome bitmap always leaves out white and keeps the destination's
-// stretch mode (any other bitmap draws COLORONCOLOR).
+// bottom-left pixel; a monochrome bitmap always leaves out white and draws in the destination's
+// stretch mode (any other bitmap draws COLORONCOLOR, and the destination's mode is put back).
 void DrawStretchedTransparent(TCanvas* Dest, TBitmap* Bitmap, TColor Transparent, int SrcX, int SrcY, int SrcW,
                               int SrcH, int DstX, int DstY, int DstW, int DstH);
 

@@ -247,6 +247,48 @@ TEST(DibConvert, DibBlockOfADeviceBitmap) {
   EXPECT_EQ(p[54 + 12 + 0], 0);
   FreeGlobalBuffer(block);
   EXPECT_THROW(BitmapToDibBlock(nullptr, nullptr, pf24bit, length), EInvalidGraphic);
+  // A handle whose rows cannot be fetched (a pen's description reads as a bitmap's) is refused,
+  // not made into a black picture.
+  HPEN pen = CreatePen(PS_SOLID, 7, RGB(1, 2, 3));
+  EXPECT_THROW(BitmapToDibBlock(reinterpret_cast<HBITMAP>(pen), nullptr, pf24bit, length), EInvalidGraphic);
+  DeleteObject(pen);
+}
+
+// A top-down section (rows stored top first) converts to the same picture at every depth.
+TEST(DibConvert, TopDownSourceKeepsItsRowOrder) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = 3;
+  info.bmiHeader.biHeight = -2;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(section, nullptr);
+  const std::uint8_t rows[24] = {0, 0, 255, 0, 0, 255, 0, 255, 0, 0, 0, 0,  // top: red, red, lime
+                                 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 0};  // bottom: blue
+  std::memcpy(bits, rows, sizeof rows);
+  TBitmap source;
+  source.SetHandle(section);
+  DIBSECTION ds{};
+  ASSERT_EQ(GetObject(source.Handle(), sizeof ds, &ds), static_cast<int>(sizeof ds));
+  ASSERT_LT(ds.dsBmih.biHeight, 0);
+  auto expectPicture = [](TBitmap& B, const std::string& What) {
+    EXPECT_EQ(B.Canvas()->Pixels(0, 0), clRed) << What;
+    EXPECT_EQ(B.Canvas()->Pixels(2, 0), clLime) << What;
+    EXPECT_EQ(B.Canvas()->Pixels(0, 1), clBlue) << What;
+  };
+  for (TPixelFormat format : {pf4bit, pf8bit}) {
+    auto s = BitmapToMemoryStream(&source, format, rmHistogram);
+    expectPicture(*ReadBack(s.get()), "format " + std::to_string(format));
+  }
+  std::int64_t length = 0;
+  void* block = BitmapToDibBlock(source.Handle(), nullptr, pf24bit, length);
+  EXPECT_EQ(static_cast<std::int32_t>(GetLE32(OffsetPtr(block, 22))), 2);  // written bottom-up
+  TMemoryStream out;
+  out.WriteBuffer(block, length);
+  FreeGlobalBuffer(block);
+  expectPicture(*ReadBack(&out), "block");
 }
 
 TEST(DibConvert, ReadBackByTheBmpReaderAndNetpbm) {

@@ -32,6 +32,18 @@ HICON IconFromStream(const Bytes& File, int HeaderBytes = 6) {
   return icon;
 }
 
+// A one-image icon file whose info header is made HeaderSize bytes long (zeros after the 40
+// bytes of the plain header), the colour table and bits moved behind it.
+Bytes WithHeaderSize(const Bytes& File, std::uint32_t HeaderSize) {
+  Bytes out = File;
+  const std::size_t image = LE32(File, 6 + 12);
+  out.insert(out.begin() + static_cast<std::ptrdiff_t>(image + 40), HeaderSize - 40, 0);
+  for (int i = 0; i < 4; ++i) out[image + i] = static_cast<std::uint8_t>(HeaderSize >> (8 * i));
+  const std::uint32_t bytes = LE32(File, 6 + 8) + HeaderSize - 40;
+  for (int i = 0; i < 4; ++i) out[6 + 8 + i] = static_cast<std::uint8_t>(bytes >> (8 * i));
+  return out;
+}
+
 }  // namespace
 
 TEST(DibArithmetic, RowBytesAndColorTables) {
@@ -275,6 +287,79 @@ TEST(IconImages, TruncatedImageBuffer) {
   EXPECT_EQ(bm.bmWidth, 32);
   DeleteObject(color);
   DeleteObject(mask);
+}
+
+// The colour table and bits of an image follow its header, whatever that header's size.
+TEST(IconImages, LongerHeadersKeepTheirColours) {
+  IconSpec spec;
+  spec.Width = 8;
+  spec.Height = 4;
+  spec.BitCount = 8;
+  spec.Color = [](int X, int) { return X % 2 ? clLime : clRed; };
+  for (std::uint32_t size : {40u, 108u, 124u}) {
+    auto icon = LoadIcon(WithHeaderSize(MakeIconFile(1, {spec}), size));
+    auto sheet = WhiteSheet();
+    DrawFullSizeIcon(sheet->Canvas(), icon.get(), 0, 0);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(PixelOf(*sheet, x, 2), x % 2 ? clLime : clRed) << size << " " << x;
+    EXPECT_EQ(PixelOf(*sheet, 8, 2), clWhite);
+  }
+}
+
+// Header sizes beyond the image, compressions other than BI_RGB (PNG images included) and
+// every cut of the image: "Icon image is not valid" (EInvalidGraphic), nothing read outside.
+TEST(IconImages, HostileHeaders) {
+  auto expectInvalid = [](Bytes Image, const std::string& What) {
+    HBITMAP color = nullptr, mask = nullptr;
+    try {
+      IconDibToBitmaps(Image.data(), static_cast<std::int64_t>(Image.size()), color, mask);
+      ADD_FAILURE() << What << ": accepted";
+      DeleteObject(color);
+      DeleteObject(mask);
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_STREQ(e.what(), "Icon image is not valid") << What;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << What << ": " << e.what();
+    }
+  };
+  IconSpec spec;
+  spec.Width = 4;
+  spec.Height = 2;
+  spec.BitCount = 4;
+  const Bytes file = MakeIconFile(1, {spec});
+  const std::size_t image = LE32(file, 6 + 12);
+  const Bytes body(file.begin() + static_cast<std::ptrdiff_t>(image), file.end());
+  // A header of 1000 bytes in an image of 56.
+  Bytes large = body;
+  large.resize(56);
+  large[0] = 0xE8;
+  large[1] = 0x03;
+  expectInvalid(large, "header 1000");
+  for (std::uint32_t size : {0u, 12u, 39u, 0xFFFFFFFFu, static_cast<std::uint32_t>(body.size()) + 1}) {
+    Bytes b = body;
+    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    expectInvalid(b, "header " + std::to_string(size));
+  }
+  for (std::uint32_t compression : {1u, 2u, 3u, 4u, 5u}) {
+    Bytes b = body;
+    b[16] = static_cast<std::uint8_t>(compression);
+    expectInvalid(b, "compression " + std::to_string(compression));
+  }
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  png.resize(body.size(), 0);
+  expectInvalid(png, "PNG");
+  const Bytes longer = WithHeaderSize(file, 124);
+  const Bytes longBody(longer.begin() + static_cast<std::ptrdiff_t>(image), longer.end());
+  for (std::size_t cut = 0; cut < longBody.size(); ++cut)
+    expectInvalid(Bytes(longBody.begin(), longBody.begin() + static_cast<std::ptrdiff_t>(cut)), "cut " + std::to_string(cut));
+  // Through the directory too.
+  Bytes pngFile(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(image));
+  pngFile.insert(pngFile.end(), png.begin(), png.end());
+  try {
+    IconFromStream(pngFile);
+    ADD_FAILURE() << "PNG image accepted";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "Icon image is not valid");
+  }
 }
 
 TEST(IconImages, QueryIconSizeOfNoIcon) {

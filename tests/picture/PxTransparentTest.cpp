@@ -36,7 +36,24 @@ TEST(TransparentStretch, LeavesOutOneColourWhileStretching) {
   EXPECT_EQ(At(*sheet, 11, 17), clWhite);
   EXPECT_EQ(At(*sheet, 18, 12), clBlue);  // outside
   EXPECT_EQ(At(*sheet, 9, 12), clBlue);
-  EXPECT_EQ(GetStretchBltMode(sheet->Canvas()->Handle()), COLORONCOLOR);
+  EXPECT_EQ(GetStretchBltMode(sheet->Canvas()->Handle()), BLACKONWHITE);  // the canvas's mode again
+}
+
+TEST(TransparentStretch, ShrinkingLeavesNoBlackPixels) {
+  // 8 x 8: red inside a lime (transparent) ring, drawn at 4 x 4: every pixel is the sprite's
+  // red or the sheet's blue, never a mix of both.
+  auto sprite = MakeBitmap(8, 8, pf24bit, [](int X, int Y) { return X == 0 || Y == 0 || X == 7 || Y == 7 ? clLime : clRed; });
+  auto sheet = Sheet();
+  SetStretchBltMode(sheet->Canvas()->Handle(), HALFTONE);
+  DrawStretchedTransparent(sheet->Canvas(), sprite.get(), clLime, 0, 0, 8, 8, 10, 10, 4, 4);
+  for (int y = 10; y < 14; ++y)
+    for (int x = 10; x < 14; ++x) {
+      const TColor c = At(*sheet, x, y);
+      EXPECT_TRUE(c == clRed || c == clBlue) << x << "," << y << ": " << std::hex << c;
+    }
+  EXPECT_EQ(At(*sheet, 11, 11), clRed);
+  EXPECT_EQ(At(*sheet, 12, 12), clRed);
+  EXPECT_EQ(GetStretchBltMode(sheet->Canvas()->Handle()), HALFTONE);
 }
 
 TEST(TransparentStretch, NoneCopiesWithTheCopyMode) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes the seed corpora of fuzz_ani (animated cursors: headers, rates, sequences, titles,
-# icon and cursor frames of several depths) and fuzz_pxgif (small GIF streams: tables, loops,
-# comments, plain text, transparency, interlacing, truncation).
+# icon and cursor frames of several depths), fuzz_pxgif (small GIF streams: tables, loops,
+# comments, plain text, transparency, interlacing, truncation) and fuzz_pxicon (icon and cursor
+# files: depths, short tables, info headers of 40, 108 and 124 bytes, a PNG image).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mkdir -p "$here/ani" "$here/pxgif"
+mkdir -p "$here/ani" "$here/pxgif" "$here/pxicon"
 python3 - "$here" <<'PY'
 import struct, sys
 out = sys.argv[1]
@@ -12,7 +13,7 @@ out = sys.argv[1]
 def row(w, bits):
     return (w * bits + 31) // 32 * 4
 
-def ico(kind, images):
+def ico(kind, images, header=40):
     """images: (w, h, bits, colours, pixel(x, y) -> index or rgb, hot)"""
     head = struct.pack("<HHH", 0, kind, len(images))
     bodies = []
@@ -33,7 +34,7 @@ def ico(kind, images):
                     line[x // 8] |= v << (7 - x % 8)
             xor += line
         mask = bytes(row(w, 1) * h)
-        info = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, bits, 0, 0, 0, 0, len(colours), 0)
+        info = struct.pack("<IiiHHIIiiII", header, w, 2 * h, 1, bits, 0, 0, 0, 0, len(colours), 0) + bytes(header - 40)
         bodies.append((w, h, bits, len(colours), hot, info + table + bytes(xor) + mask))
     offset = 6 + 16 * len(images)
     entries = b""
@@ -128,5 +129,18 @@ g("interlaced", gif(b"87a", 3, 5, 2, image(0, 0, 3, 5, codes(2, [4] + [0, 1, 2, 
 g("notable", gif(b"87a", 4, 2, 0, image(0, 0, 0, 0, flat)))
 g("truncated", gif(b"89a", 4, 2, 2, image(0, 0, 4, 2, flat[:5]))[:-1])
 g("wide", gif(b"89a", 300, 2, 8, image(0, 0, 300, 2, codes(8, [256] + list(range(256)) * 2 + [i % 7 for i in range(88)] + [257]))))
+
+def i(name, data):
+    open(f"{out}/pxicon/{name}.ico", "wb").write(data)
+
+i("red24", red)
+i("grey16", grey16)
+i("mono", mono)
+i("cursor", cursor)
+i("two", two)
+i("header108", ico(1, [(8, 4, 8, [(255, 0, 0), (0, 255, 0)], lambda x, y: x % 2, None)], header=108))
+i("header124", ico(1, [(6, 3, 4, [(0, 0, 255)] * 3, lambda x, y: (x + y) % 3, None)], header=124))
+i("png", struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, 24, 22) +
+  b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + struct.pack(">II", 16, 16))
 PY
-ls "$here/ani" "$here/pxgif" | wc -l
+ls "$here/ani" "$here/pxgif" "$here/pxicon" | wc -l
