@@ -1,6 +1,9 @@
 #include "picture/PxLibraryData.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/rtl/Kernel.h"
 #include "platform/rtl/Locale.h"
@@ -113,6 +116,8 @@ std::array<TCacheDescriptor, 51> Caches = {{
 TSystemInformation Information;
 int StartCount = 0;
 std::mutex CountLock;
+TThreadList* RuntimeTypes = nullptr;
+TPxAppStoragePropertyEngineList* PropertyEngines = nullptr;
 
 std::string SizeText(std::uint32_t Bytes) {
   if (Bytes >= (1u << 20)) return std::to_string(Bytes >> 20) + "Mb";
@@ -194,9 +199,13 @@ void InitSystemInformation() {
   Information.AllocationGranularity = info.dwAllocationGranularity;
   Information.PageSize = info.dwPageSize;
   Information.IsNT = Win32Platform == static_cast<int>(VER_PLATFORM_WIN32_NT);
-  // The kernel's version information is only asked for on the 95 family, which the platform
-  // never reports.
-  Information.KernelProductVersion = 0;
+  // The kernel's version information is only asked for on the 95 family.
+  if (!Information.IsNT) {
+    VS_FIXEDFILEINFO kernel;
+    HMODULE module = GetModuleHandleA("kernel32.dll");
+    if (module && QueryFixedFileInfo(QueryModuleFileName(module), kernel))
+      Information.KernelProductVersion = kernel.dwProductVersionMS;
+  }
   Information.WindowsVersionKind = ClassifyWindowsVersion(Win32Platform, Win32MajorVersion, Win32MinorVersion,
                                                           Win32CSDVersion, Information.KernelProductVersion);
   SetReleaseFlags(Information.WindowsVersionKind, Information);
@@ -209,6 +218,57 @@ std::string Trim(const std::string& S) {
 }
 
 }  // namespace
+
+std::string QueryModuleFileName(HMODULE Module) {
+  char buffer[261];
+  const DWORD length = GetModuleFileNameA(Module, buffer, sizeof buffer);
+  return std::string(buffer, std::min<DWORD>(length, sizeof buffer - 1));
+}
+
+bool QueryFixedFileInfo(const std::string& FileName, VS_FIXEDFILEINFO& Info) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+  if (size == 0) return false;
+  std::vector<std::uint8_t> data(size);
+  if (!GetFileVersionInfoA(FileName.c_str(), handle, size, data.data())) return false;
+  void* root = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", &root, &length) || length != sizeof Info) return false;
+  std::memcpy(&Info, root, sizeof Info);
+  return true;
+}
+
+TThreadList* RuntimeTypeList() { return RuntimeTypes; }
+
+void ReleaseRuntimeType(TPxTypeInfo* TypeInfo) {
+  TThreadList* list = RuntimeTypes;
+  if (!list || !TypeInfo) return;
+  TRuntimeTypeEntry* entry = nullptr;
+  TList* items = list->LockList();
+  for (int i = items->Count() - 1; i >= 0 && !entry; --i) {
+    auto* e = static_cast<TRuntimeTypeEntry*>(items->Get(i));
+    if (e->TypeInfo == TypeInfo) entry = e;
+  }
+  list->UnlockList();
+  if (!entry || --entry->RefCount > 0) return;
+  TPxTypeInfo* base = TypeInfo->BaseType ? *TypeInfo->BaseType : nullptr;
+  if (base && (TypeInfo->Kind == ptkSet || (TypeInfo->Kind == ptkEnumeration && base != TypeInfo)))
+    ReleaseRuntimeType(base);
+  delete TypeInfo->BaseType;
+  delete TypeInfo;
+  list->Remove(entry);
+  delete entry;
+}
+
+TPxAppStoragePropertyEngineList::~TPxAppStoragePropertyEngineList() {
+  while (Count() > 0) {
+    auto* engine = static_cast<TPxAppStoragePropertyEngine*>(Last());
+    Delete(Count() - 1);
+    delete engine;
+  }
+}
+
+TPxAppStoragePropertyEngineList* PropertyEngineList() { return PropertyEngines; }
 
 const std::array<TDefColorItem, 20>& StandardColorItems() { return Standard; }
 const std::array<TDefColorItem, 25>& SystemColorItems() { return System; }
@@ -253,11 +313,21 @@ void StartLibraryData() {
   FillCaseMaps();
   LoadCacheDescriptions();
   InitSystemInformation();
+  RuntimeTypes = new TThreadList;
+  PropertyEngines = new TPxAppStoragePropertyEngineList;
 }
 
 void StopLibraryData() {
   std::lock_guard<std::mutex> guard(CountLock);
   if (StartCount == 0 || --StartCount != 0) return;
+  delete PropertyEngines;
+  PropertyEngines = nullptr;
+  // Every description still listed is released, the last entry first.
+  TList* types = RuntimeTypes->LockList();
+  while (types->Count() > 0) ReleaseRuntimeType(static_cast<TRuntimeTypeEntry*>(types->Last())->TypeInfo);
+  RuntimeTypes->UnlockList();
+  delete RuntimeTypes;
+  RuntimeTypes = nullptr;
   Information = TSystemInformation{};
   for (TCacheDescriptor& c : Caches) c.Description.clear();
   CaseMaps.fill(0);

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/graphics/Graphics.h"
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/Kernel.h"
 
 namespace px {
 
@@ -59,8 +61,50 @@ int ClassifyWindowsVersion(int Platform, int Major, int Minor, const std::string
 // The release flags of a kind: its own; 6, 7 and 8 also NT 3; 8 also 7.
 void SetReleaseFlags(int Kind, TSystemInformation& Info);
 
-// Start-up steps (in this order) and their undoing; each runs once however often it is asked
-// for: a counter starts the data when it leaves 0 and releases it when it returns to 0.
+// The module's file name, read into a buffer of 261 characters and cut to the length the
+// system gives.
+std::string QueryModuleFileName(HMODULE Module);
+// The fixed version information of a file; false when it has none (its size is 0), when
+// reading it fails, or when its root block is missing or not 52 bytes.
+bool QueryFixedFileInfo(const std::string& FileName, VS_FIXEDFILEINFO& Info);
+
+// A run-time type description made while the program runs. A set's element type, or an
+// enumeration's base type when that is another type, is in the cell BaseType points to (a
+// cell of the description's own).
+enum TPxTypeKind : BYTE { ptkOther, ptkEnumeration, ptkSet };
+struct TPxTypeInfo {
+  TPxTypeKind Kind{ptkOther};
+  std::string Name;
+  TPxTypeInfo** BaseType{nullptr};
+};
+// An entry of RuntimeTypeList: a description made with new, and its reference count.
+struct TRuntimeTypeEntry {
+  TPxTypeInfo* TypeInfo{nullptr};
+  int RefCount{0};
+};
+// The registry of run-time type descriptions (TRuntimeTypeEntry items made with new), from
+// start-up to exit; null outside them.
+TThreadList* RuntimeTypeList();
+// Takes one reference off the entry of TypeInfo (the last such entry); at 0 the description is
+// released (a set's element type, or an enumeration's other base type, first), its base-type
+// cell and itself freed, and the entry removed and freed. Nothing for a description not listed.
+void ReleaseRuntimeType(TPxTypeInfo* TypeInfo);
+
+// A property engine of the application storage.
+class TPxAppStoragePropertyEngine : public TObject {};
+// A list that owns its engines (TPxAppStoragePropertyEngine items made with new).
+class TPxAppStoragePropertyEngineList : public TList {
+ public:
+  // Frees every engine, from the last to the first, each removed from the list first.
+  ~TPxAppStoragePropertyEngineList() override;
+};
+// The registry of property engines, from start-up to exit; null outside them.
+TPxAppStoragePropertyEngineList* PropertyEngineList();
+
+// Start-up steps (in this order: colour descriptions, character tables, cache descriptions,
+// system information, RuntimeTypeList, PropertyEngineList) and their undoing in the reverse
+// order; each runs once however often it is asked for: a counter starts the data when it
+// leaves 0 and releases it when it returns to 0.
 void StartLibraryData();
 void StopLibraryData();
 

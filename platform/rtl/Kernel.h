@@ -172,3 +172,46 @@ using LPSYSTEM_INFO = SYSTEM_INFO*;
 // Page size and processor count of this machine; an Intel processor of level 6; allocation
 // granularity 64 KiB.
 void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+
+// ---------------------------------------------------------------------------------------------
+// Modules and version information. The process has one module, the executable; no other module
+// (no system library by name) is loaded. Files of this platform carry no version information.
+
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+
+// Null: the executable's handle; any name: null with ERROR_MOD_NOT_FOUND.
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+// The path of the module (null: the executable) with its terminator; returns its length. A
+// buffer too small receives the path cut to nSize - 1 characters and terminated, and the
+// result is nSize with ERROR_INSUFFICIENT_BUFFER. Another module: 0 with ERROR_MOD_NOT_FOUND.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// The fixed part of a file's version information (52 bytes).
+struct VS_FIXEDFILEINFO {
+  DWORD dwSignature{0};  // 0xFEEF04BD
+  DWORD dwStrucVersion{0};
+  DWORD dwFileVersionMS{0};
+  DWORD dwFileVersionLS{0};
+  DWORD dwProductVersionMS{0};
+  DWORD dwProductVersionLS{0};
+  DWORD dwFileFlagsMask{0};
+  DWORD dwFileFlags{0};
+  DWORD dwFileOS{0};
+  DWORD dwFileType{0};
+  DWORD dwFileSubtype{0};
+  DWORD dwFileDateMS{0};
+  DWORD dwFileDateLS{0};
+};
+static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
+
+// 0 for every file: ERROR_RESOURCE_TYPE_NOT_FOUND for a file that exists (none carries version
+// information), ERROR_FILE_NOT_FOUND for one that does not.
+DWORD GetFileVersionInfoSizeA(LPCSTR lptstrFilename, DWORD* lpdwHandle);
+// FALSE with the error GetFileVersionInfoSizeA gives.
+BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+// In a version-information block (VS_VERSIONINFO: 16-bit length, value length and type, the
+// key "VS_VERSION_INFO" in 16-bit characters, the value on a 32-bit boundary): the root "\" gives
+// the value and its length; any other query, or a block whose value lies beyond its length,
+// FALSE.
+BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen);

@@ -2,6 +2,7 @@
 
 #include "picture/PxControlLibrary.h"
 #include "picture/PxLibraryData.h"
+#include "platform/ui/Forms.h"
 #include "tests/picture/PxTestSupport.h"
 
 using namespace px;
@@ -144,4 +145,21 @@ TEST(ControlLibrary, StartsAndStopsOnce) {
   EXPECT_EQ(TWinControl::MessageHandler(WM_PRINTCLIENT), own);
   EXPECT_EQ(SystemInformation().WindowsVersionKind, 0);
   StopControlLibrary();  // nothing more to undo
+}
+
+TEST(ControlLibrary, ScreenCursorAliases) {
+  AliasScreenCursors();
+  EXPECT_EQ(Screen->Cursors(100), Screen->Cursors(-16));
+  EXPECT_EQ(Screen->Cursors(101), Screen->Cursors(-12));
+  EXPECT_EQ(Screen->Cursors(102), Screen->Cursors(-16));
+  EXPECT_EQ(Screen->Cursors(103), Screen->Cursors(-16));
+  EXPECT_NE(Screen->Cursors(100), Screen->Cursors(crDefault));
+  EXPECT_NE(Screen->Cursors(101), Screen->Cursors(100));
+  for (int slot = 100; slot <= 103; ++slot) Screen->SetCursors(slot, nullptr);
+  // Without a screen nothing happens.
+  TScreen* screen = Screen;
+  Screen = nullptr;
+  AliasScreenCursors();
+  Screen = screen;
+  EXPECT_EQ(Screen->Cursors(100), Screen->Cursors(crDefault));
 }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "picture/PxLibraryData.h"
 #include "platform/rtl/Locale.h"
+#include "platform/rtl/SysUtils.h"
 
 using namespace px;
 
@@ -105,4 +108,86 @@ TEST(LibraryData, CharacterTablesOfCodePage1251) {
   EXPECT_EQ(maps[512 + 'q'], 'Q');
   EXPECT_EQ(maps[512 + '5'], '5');
   EXPECT_EQ(maps[256 + 0xB5], 0xB5);  // µ has no capital in the code page
+}
+
+TEST(LibraryData, ModuleFileNameAndVersionInformation) {
+  const std::string own = ExecutableName();
+  if (own.size() <= 260) {
+    EXPECT_EQ(QueryModuleFileName(nullptr), own);
+  } else {
+    EXPECT_EQ(QueryModuleFileName(nullptr), own.substr(0, 260));
+  }
+  VS_FIXEDFILEINFO info;
+  info.dwSignature = 1;
+  EXPECT_FALSE(QueryFixedFileInfo(own, info));  // the files of this platform carry none
+  EXPECT_FALSE(QueryFixedFileInfo("", info));
+  EXPECT_EQ(info.dwSignature, 1u);
+}
+
+namespace {
+
+// An engine that notes when it is freed and what the registries hold then.
+struct TNotingEngine : TPxAppStoragePropertyEngine {
+  TNotingEngine(int Id, std::vector<int>& Freed) : Id(Id), Freed(Freed) {}
+  ~TNotingEngine() override {
+    Freed.push_back(Id);
+    EXPECT_EQ(PropertyEngineList()->IndexOf(this), -1);  // removed before it is freed
+    EXPECT_NE(RuntimeTypeList(), nullptr);                // released after the engines
+  }
+  int Id;
+  std::vector<int>& Freed;
+};
+
+TPxTypeInfo* NewType(TPxTypeKind Kind, TPxTypeInfo* Base) {
+  auto* t = new TPxTypeInfo{Kind, "", new TPxTypeInfo*(Base)};
+  return t;
+}
+
+void List(TPxTypeInfo* Type, int References) {
+  RuntimeTypeList()->Add(new TRuntimeTypeEntry{Type, References});
+}
+
+int Listed() {
+  const int n = RuntimeTypeList()->LockList()->Count();
+  RuntimeTypeList()->UnlockList();
+  return n;
+}
+
+}  // namespace
+
+TEST(LibraryData, RegistriesLiveFromStartToExit) {
+  EXPECT_EQ(RuntimeTypeList(), nullptr);
+  EXPECT_EQ(PropertyEngineList(), nullptr);
+  ReleaseRuntimeType(nullptr);  // nothing to release from
+  std::vector<int> freed;
+  {
+    Started started;
+    ASSERT_NE(RuntimeTypeList(), nullptr);
+    ASSERT_NE(PropertyEngineList(), nullptr);
+    EXPECT_EQ(Listed(), 0);
+    EXPECT_EQ(PropertyEngineList()->Count(), 0);
+    // A set over an element type: releasing the set's last reference releases one of its
+    // element type's; an enumeration based on itself releases nothing more.
+    TPxTypeInfo* element = NewType(ptkEnumeration, nullptr);
+    *element->BaseType = element;
+    TPxTypeInfo* set = NewType(ptkSet, element);
+    TPxTypeInfo* other = NewType(ptkOther, nullptr);
+    List(element, 2);
+    List(set, 2);
+    List(other, 3);
+    ReleaseRuntimeType(set);
+    EXPECT_EQ(Listed(), 3);
+    ReleaseRuntimeType(set);
+    EXPECT_EQ(Listed(), 2);  // the set's entry is gone, the element keeps one reference
+    TPxTypeInfo stranger;
+    ReleaseRuntimeType(&stranger);
+    EXPECT_EQ(Listed(), 2);
+    ReleaseRuntimeType(element);
+    EXPECT_EQ(Listed(), 1);
+    for (int id = 1; id <= 3; ++id) PropertyEngineList()->Add(new TNotingEngine(id, freed));
+  }
+  // At exit: the engines from the last to the first, then whatever types were still listed.
+  EXPECT_EQ(freed, (std::vector<int>{3, 2, 1}));
+  EXPECT_EQ(RuntimeTypeList(), nullptr);
+  EXPECT_EQ(PropertyEngineList(), nullptr);
 }

@@ -225,3 +225,41 @@ TEST(Platform, ReportsNtVersion51) {
   EXPECT_EQ(info.dwAllocationGranularity, 65536u);
   EXPECT_NE(GetCurrentThreadId(), 0u);
 }
+
+TEST(Modules, TheExecutableAndNoOther) {
+  char path[4096];
+  const std::string own = ExecutableName();
+  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), own.size());
+  EXPECT_EQ(std::string(path), own);
+  EXPECT_EQ(GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path), own.size());
+  char shortBuffer[5];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, shortBuffer, sizeof shortBuffer), 5u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(std::string(shortBuffer), own.substr(0, 4));
+  EXPECT_EQ(GetModuleHandleA("kernel32.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(path), path, sizeof path), 0u);
+}
+
+TEST(Modules, NoFileCarriesVersionInformation) {
+  DWORD handle = 7;
+  EXPECT_EQ(GetFileVersionInfoSizeA(ExecutableName().c_str(), &handle), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(GetFileVersionInfoSizeA("/no/such/file", nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  char data[128] = {};
+  EXPECT_FALSE(GetFileVersionInfoA(ExecutableName().c_str(), 0, sizeof data, data));
+  // A block made by hand: its root value is the fixed information.
+  data[0] = 40 + 52;
+  data[2] = 52;
+  data[40] = static_cast<char>(0xBD);
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(data, "\\", &value, &length));
+  EXPECT_EQ(value, data + 40);
+  EXPECT_EQ(length, 52u);
+  EXPECT_FALSE(VerQueryValueA(data, "\\StringFileInfo", &value, &length));
+  data[0] = 60;  // the value would end beyond the block
+  EXPECT_FALSE(VerQueryValueA(data, "\\", &value, &length));
+}
