@@ -1,14 +1,21 @@
 // The second GIF graphic's codec beside giflib on the same files in the same run, and the
 // picture formats' colour quantisers on a 1-megapixel picture.
 //
-// Decoding: TPxGIFImage reads the stream and decodes every frame into its DIB (DecodeToDib),
-// against DGifSlurp. Encoding: the LZW encoder on the same index rows, against EGifSpew; the
-// "bytes" counter is the size written. Throughput is MB/s of index bytes (a byte a pixel).
+// Files: synthetic pictures written by giflib, the 2560 generated pictures of the differential
+// tests (one set) and the public GIF test suite (one set, when present). Decoding: TPxGIFImage
+// reads each stream and decodes every frame into its DIB (DecodeToDib), against DGifSlurp.
+// Encoding: the LZW encoder on the same frames' index rows (at the depth the graphic gives
+// their table), against EGifSpew of the same frames; the "bytes" counter is the size written.
+// Throughput is MB/s of pixels (a byte a pixel).
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +25,7 @@
 #include "picture/PxGIFCodec.h"
 #include "picture/PxGraphUtils.h"
 #include "picture/PxQuantize.h"
+#include "tests/picture/PxGifTestSupport.h"
 
 namespace {
 
@@ -32,10 +40,20 @@ std::uint32_t Hash(std::uint32_t X) {
   return X;
 }
 
-struct Picture {
+// One frame as both encoders take it: its indices (top row first), interlacing and the bits
+// of its colour table.
+struct Frame {
   int Width, Height;
   bool Interlaced;
-  std::vector<Bytes> Frames;  // indices, top row first
+  int TableBits;
+  Bytes Indices;
+};
+
+// Files decoded side by side, and their frames encoded side by side.
+struct Set {
+  std::vector<Bytes> Files;
+  std::vector<std::vector<Frame>> Frames;  // per file
+  std::int64_t Pixels{0};
 };
 
 // A dithered smooth picture over a 6 x 7 x 6 cube, or flat shapes in 16 colours.
@@ -66,58 +84,39 @@ Bytes Indices(int W, int H, bool Photo, int Seed) {
   return out;
 }
 
-std::map<std::string, Picture>& Pictures() {
-  static std::map<std::string, Picture> pictures = [] {
-    std::map<std::string, Picture> p;
-    p["photo_100k"] = {365, 274, false, {Indices(365, 274, true, 1)}};
-    p["photo_1000k"] = {1155, 866, false, {Indices(1155, 866, true, 2)}};
-    p["flat_1000k"] = {1155, 866, false, {Indices(1155, 866, false, 3)}};
-    p["photo_interlaced_1000k"] = {1155, 866, true, {Indices(1155, 866, true, 4)}};
-    Picture anim{200, 150, false, {}};
-    for (int i = 0; i < 24; ++i) anim.Frames.push_back(Indices(200, 150, i % 2 == 0, i));
-    p["animation_24"] = anim;
-    return p;
-  }();
-  return pictures;
-}
-
 int WriteMemory(GifFileType* G, const GifByteType* Data, int N) {
   auto* out = static_cast<Bytes*>(G->UserData);
   out->insert(out->end(), Data, Data + N);
   return N;
 }
 
-// The picture as a GIF file written by giflib.
-Bytes GiflibEncode(const Picture& P) {
+// The frames as a GIF file written by giflib, each with a colour table of its own bits.
+Bytes GiflibEncode(const std::vector<Frame>& Frames) {
   Bytes out;
   int error = 0;
   GifFileType* g = EGifOpen(&out, WriteMemory, &error);
   GifColorType colors[256];
   for (int i = 0; i < 256; ++i)
     colors[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(255 - i), static_cast<GifByteType>(i * 7)};
-  g->SWidth = P.Width;
-  g->SHeight = P.Height;
+  g->SWidth = 1;
+  g->SHeight = 1;
   g->SColorResolution = 8;
-  g->SColorMap = GifMakeMapObject(256, colors);
-  for (const Bytes& frame : P.Frames) {
+  for (const Frame& frame : Frames) {
+    g->SWidth = std::max(g->SWidth, frame.Width);
+    g->SHeight = std::max(g->SHeight, frame.Height);
     SavedImage image{};
-    image.ImageDesc.Width = P.Width;
-    image.ImageDesc.Height = P.Height;
-    image.ImageDesc.Interlace = P.Interlaced;
-    image.RasterBits = static_cast<GifByteType*>(malloc(frame.size()));
-    std::memcpy(image.RasterBits, frame.data(), frame.size());
+    image.ImageDesc.Width = frame.Width;
+    image.ImageDesc.Height = frame.Height;
+    image.ImageDesc.Interlace = frame.Interlaced;
+    image.ImageDesc.ColorMap = GifMakeMapObject(1 << frame.TableBits, colors);
+    image.RasterBits = static_cast<GifByteType*>(malloc(frame.Indices.size()));
+    std::memcpy(image.RasterBits, frame.Indices.data(), frame.Indices.size());
     GifMakeSavedImage(g, &image);
+    GifFreeMapObject(image.ImageDesc.ColorMap);
     free(image.RasterBits);
   }
   EGifSpew(g);
   return out;
-}
-
-const Bytes& FileOf(const std::string& Name) {
-  static std::map<std::string, Bytes> files;
-  auto it = files.find(Name);
-  if (it == files.end()) it = files.emplace(Name, GiflibEncode(Pictures().at(Name))).first;
-  return it->second;
 }
 
 struct MemoryIn {
@@ -133,72 +132,163 @@ int ReadMemory(GifFileType* G, GifByteType* Out, int N) {
   return static_cast<int>(n);
 }
 
-std::int64_t PixelsOf(const Picture& P) { return static_cast<std::int64_t>(P.Width) * P.Height * static_cast<std::int64_t>(P.Frames.size()); }
+// The frames of a file as giflib decodes them; none when it cannot.
+std::vector<Frame> GiflibFrames(const Bytes& File) {
+  std::vector<Frame> frames;
+  MemoryIn m{&File, 0};
+  int error = 0;
+  GifFileType* g = DGifOpen(&m, ReadMemory, &error);
+  if (!g) return frames;
+  if (DGifSlurp(g) == GIF_OK)
+    for (int i = 0; i < g->ImageCount; ++i) {
+      const SavedImage& s = g->SavedImages[i];
+      const ColorMapObject* map = s.ImageDesc.ColorMap ? s.ImageDesc.ColorMap : g->SColorMap;
+      const int bits = map ? map->BitsPerPixel : 8;
+      Frame f{s.ImageDesc.Width, s.ImageDesc.Height, s.ImageDesc.Interlace, bits, {}};
+      f.Indices.assign(s.RasterBits, s.RasterBits + static_cast<std::ptrdiff_t>(f.Width) * f.Height);
+      for (auto& v : f.Indices) v = static_cast<std::uint8_t>(v & ((1 << bits) - 1));
+      frames.push_back(std::move(f));
+    }
+  DGifCloseFile(g, &error);
+  return frames;
+}
+
+void Add(Set& S, Bytes File, std::vector<Frame> Frames) {
+  for (const Frame& f : Frames) S.Pixels += static_cast<std::int64_t>(f.Width) * f.Height;
+  S.Files.push_back(std::move(File));
+  S.Frames.push_back(std::move(Frames));
+}
+
+// Synthetic pictures written by giflib, the generated pictures of the differential tests and
+// the public GIF test suite (when present).
+std::map<std::string, Set>& Sets() {
+  static std::map<std::string, Set> sets = [] {
+    std::map<std::string, Set> s;
+    auto picture = [&](const std::string& Name, int W, int H, bool Interlaced, std::vector<Bytes> Frames) {
+      std::vector<Frame> frames;
+      for (Bytes& f : Frames) frames.push_back(Frame{W, H, Interlaced, 8, std::move(f)});
+      Add(s[Name], GiflibEncode(frames), frames);
+    };
+    picture("photo_100k", 365, 274, false, {Indices(365, 274, true, 1)});
+    picture("photo_1000k", 1155, 866, false, {Indices(1155, 866, true, 2)});
+    picture("flat_1000k", 1155, 866, false, {Indices(1155, 866, false, 3)});
+    picture("photo_interlaced_1000k", 1155, 866, true, {Indices(1155, 866, true, 4)});
+    std::vector<Bytes> anim;
+    for (int i = 0; i < 24; ++i) anim.push_back(Indices(200, 150, i % 2 == 0, i));
+    picture("animation_24", 200, 150, false, std::move(anim));
+    for (int n = 0; n < pxtest::kGeneratedGifs; ++n) {
+      Bytes file = pxtest::GeneratedGif(n);
+      std::vector<Frame> frames = GiflibFrames(file);
+      Add(s["generated_2560"], std::move(file), std::move(frames));
+    }
+    const char* env = std::getenv("KELV_TESTDATA");
+    const std::filesystem::path suite = std::filesystem::path(env && *env ? env : KELV_TESTDATA_DIR) / "gif-test-suite/gifs";
+    std::error_code ec;
+    std::vector<std::filesystem::path> names;
+    for (const auto& e : std::filesystem::directory_iterator(suite, ec))
+      if (e.path().extension() == ".gif") names.push_back(e.path());
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+      std::ifstream in(name, std::ios::binary);
+      Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::vector<Frame> frames = GiflibFrames(file);
+      if (!frames.empty()) Add(s["gif_test_suite"], std::move(file), std::move(frames));
+    }
+    return s;
+  }();
+  return sets;
+}
 
 void DecodeOurs(benchmark::State& State, const std::string& Name) {
-  const Bytes& file = FileOf(Name);
+  const Set& set = Sets().at(Name);
   for (auto _ : State) {
-    TMemoryStream s;
-    s.WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
-    s.SetPosition(0);
-    px::TPxGIFImage image;
-    image.DecodeStream(s.Size(), &s, false);
-    for (int f = 0; f < image.FrameCount(); ++f) {
-      TMemoryStream dib;
-      image.FrameAt(f)->DecodeToDib(&dib);
-      benchmark::DoNotOptimize(dib.Memory());
+    for (const Bytes& file : set.Files) {
+      TMemoryStream s;
+      s.WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
+      s.SetPosition(0);
+      px::TPxGIFImage image;
+      image.DecodeStream(s.Size(), &s, false);
+      for (int f = 0; f < image.FrameCount(); ++f) {
+        TMemoryStream dib;
+        image.FrameAt(f)->DecodeToDib(&dib);
+        benchmark::DoNotOptimize(dib.Memory());
+      }
     }
   }
-  State.SetBytesProcessed(State.iterations() * PixelsOf(Pictures().at(Name)));
+  State.SetBytesProcessed(State.iterations() * set.Pixels);
 }
 
 void DecodeGiflib(benchmark::State& State, const std::string& Name) {
-  const Bytes& file = FileOf(Name);
+  const Set& set = Sets().at(Name);
   for (auto _ : State) {
-    MemoryIn m{&file, 0};
-    int error = 0;
-    GifFileType* g = DGifOpen(&m, ReadMemory, &error);
-    if (DGifSlurp(g) != GIF_OK) State.SkipWithError("giflib failed");
-    benchmark::DoNotOptimize(g->SavedImages);
-    DGifCloseFile(g, &error);
+    for (const Bytes& file : set.Files) {
+      MemoryIn m{&file, 0};
+      int error = 0;
+      GifFileType* g = DGifOpen(&m, ReadMemory, &error);
+      if (DGifSlurp(g) != GIF_OK) State.SkipWithError("giflib failed");
+      benchmark::DoNotOptimize(g->SavedImages);
+      DGifCloseFile(g, &error);
+    }
   }
-  State.SetBytesProcessed(State.iterations() * PixelsOf(Pictures().at(Name)));
+  State.SetBytesProcessed(State.iterations() * set.Pixels);
+}
+
+// A frame as the rows our encoder takes: bottom-up, at the depth the graphic gives its table
+// (1 bit for 2 colours, 4 for up to 16, else 8).
+struct Rows {
+  BITMAPINFOHEADER Info{};
+  Bytes Data;
+  bool Interlaced;
+};
+
+Rows RowsOf(const Frame& F) {
+  Rows r;
+  const int bits = F.TableBits == 1 ? 1 : (F.TableBits <= 4 ? 4 : 8);
+  r.Info.biSize = 40;
+  r.Info.biWidth = F.Width;
+  r.Info.biHeight = F.Height;
+  r.Info.biBitCount = static_cast<WORD>(bits);
+  r.Interlaced = F.Interlaced;
+  const std::int64_t stride = px::DibScanlineBytes(static_cast<std::int64_t>(bits) * F.Width);
+  r.Data.assign(static_cast<std::size_t>(stride * F.Height), 0);
+  for (int y = 0; y < F.Height; ++y) {
+    std::uint8_t* row = &r.Data[static_cast<std::size_t>((F.Height - 1 - y) * stride)];
+    for (int x = 0; x < F.Width; ++x) {
+      const std::uint8_t v = F.Indices[static_cast<std::size_t>(y) * F.Width + x];
+      if (bits == 8) row[x] = v;
+      if (bits == 4) row[x / 2] = static_cast<std::uint8_t>(row[x / 2] | (x % 2 ? v : v << 4));
+      if (bits == 1) row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | v << (7 - x % 8));
+    }
+  }
+  return r;
 }
 
 void EncodeOurs(benchmark::State& State, const std::string& Name) {
-  const Picture& p = Pictures().at(Name);
-  // The frames as bottom-up 8-bit rows, as the encoder takes them.
-  const std::int64_t stride = px::DibScanlineBytes(8 * p.Width);
-  std::vector<Bytes> rows;
-  for (const Bytes& frame : p.Frames) {
-    Bytes r(static_cast<std::size_t>(stride * p.Height), 0);
-    for (int y = 0; y < p.Height; ++y)
-      std::memcpy(&r[static_cast<std::size_t>((p.Height - 1 - y) * stride)], &frame[static_cast<std::size_t>(y) * p.Width], static_cast<std::size_t>(p.Width));
-    rows.push_back(std::move(r));
-  }
-  BITMAPINFOHEADER info{};
-  info.biSize = 40;
-  info.biWidth = p.Width;
-  info.biHeight = p.Height;
-  info.biBitCount = 8;
+  const Set& set = Sets().at(Name);
+  std::vector<Rows> rows;
+  for (const auto& frames : set.Frames)
+    for (const Frame& f : frames) rows.push_back(RowsOf(f));
   std::int64_t bytes = 0;
   for (auto _ : State) {
     bytes = 0;
-    for (const Bytes& r : rows) {
+    for (const Rows& r : rows) {
       TMemoryStream out;
-      px::PxLzwEncode(&out, info, p.Interlaced, nullptr, r.data());
+      px::PxLzwEncode(&out, r.Info, r.Interlaced, nullptr, r.Data.data());
       bytes += out.Size();
     }
   }
-  State.SetBytesProcessed(State.iterations() * PixelsOf(p));
+  State.SetBytesProcessed(State.iterations() * set.Pixels);
   State.counters["bytes"] = static_cast<double>(bytes);
 }
 
 void EncodeGiflib(benchmark::State& State, const std::string& Name) {
-  const Picture& p = Pictures().at(Name);
+  const Set& set = Sets().at(Name);
   std::int64_t bytes = 0;
-  for (auto _ : State) bytes = static_cast<std::int64_t>(GiflibEncode(p).size());
-  State.SetBytesProcessed(State.iterations() * PixelsOf(p));
+  for (auto _ : State) {
+    bytes = 0;
+    for (const auto& frames : set.Frames) bytes += static_cast<std::int64_t>(GiflibEncode(frames).size());
+  }
+  State.SetBytesProcessed(State.iterations() * set.Pixels);
   State.counters["bytes"] = static_cast<double>(bytes);
 }
 
@@ -248,7 +338,7 @@ void Quantise(benchmark::State& State, F Run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (const auto& [name, picture] : Pictures()) {
+  for (const auto& [name, set] : Sets()) {
     benchmark::RegisterBenchmark(("decode/ours/" + name).c_str(), DecodeOurs, name)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("decode/giflib/" + name).c_str(), DecodeGiflib, name)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("encode/ours/" + name).c_str(), EncodeOurs, name)->Unit(benchmark::kMillisecond);
