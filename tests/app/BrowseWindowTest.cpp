@@ -146,8 +146,8 @@ class BrowseWindowTest : public QObject {
 
     ShowVersion("1");
     QCOMPARE(Styled(W()->reSpec), kFocusHatchback);
-    // The last line stays selected from styling it, not highlighted while the grid has the focus.
-    QVERIFY(W()->reSpec->SelLength() > 0);
+    // Styling selects line by line; the text as built has nothing selected or highlighted.
+    QCOMPARE(W()->reSpec->SelLength(), 0);
     QVERIFY(!W()->reSpec->hasFocus());
     QCOMPARE(PixelsOf(W()->reSpec, {QApplication::palette().color(QPalette::Active, QPalette::Highlight),
                                     QApplication::palette().color(QPalette::Inactive, QPalette::Highlight)}),
@@ -179,6 +179,13 @@ class BrowseWindowTest : public QObject {
                                                         "       -Ван", "       -Естейт"}));
     QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).last(), QString("          FO.16.03    099-512     20437               "));
+
+    // Brand, model and engine identifiers of six and seven digits lead to their version.
+    SelectEngine({"Škoda", "Octavia", "1.9 TDI"});
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Škoda > Octavia > 1.9 TDI"));
+    QCOMPARE(Versions(), QStringList{"8"});
+    QCOMPARE(Texts(W()->reSpec).first(), QString("Škoda  Octavia"));
+    QVERIFY(W()->btnPrint->isEnabled());
   }
 
   // The user's way through the tree, also clicking below the node that the selection folds up:
@@ -223,7 +230,7 @@ class BrowseWindowTest : public QObject {
     // The first two numbers cut to ten characters, the third never; Cyrillic counts by letters.
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QCOMPARE(Texts(W()->reSpec).last(), QString("          FO.18.TDDI  123-456-78  WALKER-1234567890123456"));
-    // The picture's file is missing: the picture of before stays.
+    // The picture's file is missing: no picture.
     QCOMPARE(Shown(W()->iAuto), QSize());
 
     SelectEngine({"Тест/Марка", "Купе и ван", "2.0 16V"});
@@ -244,24 +251,26 @@ class BrowseWindowTest : public QObject {
     SelectEngine({"Lada/VAZ", "Нива", "1.7i"});
     QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
     QCOMPARE(Texts(W()->reSpec).first(), QString("Lada/VAZ  Нива"));
-    // focus_tddi.gif is missing: the picture shown before stays.
+    // focus_tddi.gif is missing: no picture, not the one of the version before.
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
-    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
-    // A folder of that name is no picture file either: no error, and the text is written.
+    // A folder of that name is no picture file either: no error, no picture, and the text is written.
     fs::create_directories(FFolder->Path() / "images" / "Ford" / "FOCUS_TDDI.GIF");
     SelectEngine({"Lada/VAZ", "Нива", "1.7i"});
+    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QCOMPARE(FBoxes->Texts, QStringList{});
-    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
     // Cyrillic names in other letter cases, a drive and folder in the stored value.
     SelectEngine({"Тест/Марка", "Купе и ван", "2.0 16V"});
     ShowVersion("100");
     QCOMPARE(Shown(W()->iAuto), QSize(kCoupe.W, kCoupe.H));
-    // ван.jpg is missing: the coupe stays; an empty value clears.
+    // ван.jpg is missing: not the coupe, no picture; an empty value clears as well.
     ShowVersion("101");
-    QCOMPARE(Shown(W()->iAuto), QSize(kCoupe.W, kCoupe.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
+    ShowVersion("100");
     ShowVersion("102");
     QCOMPARE(Shown(W()->iAuto), QSize());
   }
@@ -343,10 +352,10 @@ class BrowseWindowTest : public QObject {
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QTRY_COMPARE(FBoxes->Texts.size(), 1);
     QCOMPARE(FBoxes->Texts[0], QString("Premature end of data."));
-    // The row is current, its text was not written; the picture of before stays.
+    // The row is current, its text was not written; the picture of before is gone all the same.
     QCOMPARE(Q(Details()->FieldByName("Auto.ID")->AsString()), QString("7"));
     QCOMPARE(Styled(W()->reSpec), before);
-    QCOMPARE(Shown(W()->iAuto), QSize(kFocus.W, kFocus.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     // The program goes on.
     SelectEngine({"Ford", "fiesta", "1.25"});
     QCOMPARE(Shown(W()->iAuto), QSize(kFiesta.W, kFiesta.H));
@@ -380,11 +389,14 @@ class BrowseWindowTest : public QObject {
     QVERIFY(W()->N3->IsLine());
     QCOMPARE(Q(W()->mpCopy->Caption()), QString("Копирай"));
 
-    // Nothing selected: copying is not offered; selecting all always is.
-    re->SetSelStart(0);
+    // Nothing selected right after the text is built: copying is not offered and copies nothing;
+    // selecting all always is.
     PopUpMenu();
     QVERIFY(!W()->mpCopy->Enabled());
     QVERIFY(W()->N1->Enabled());
+    QGuiApplication::clipboard()->setText("before");
+    W()->mpCopyClick(W()->mpCopy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
 
     W()->N1->Action()->trigger();
     QCOMPARE(re->SelLength(), re->GetTextLen());
