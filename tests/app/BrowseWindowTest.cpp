@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include "gif/Image.h"
 #include "platform/ui/Clipbrd.h"
 #include "platform/ui/Menus.h"
+#include "support/TestSupport.h"
 
 using namespace apptest;
 
@@ -32,6 +34,25 @@ void WriteGif(const fs::path& FileName, int W, int H, TColor Colour) {
 }
 
 const QString kHeader = "          KELV        BOSAL      WALKER    ";
+
+// The row of two pictures of one size whose colours differ most, on average over the row and
+// in the channel that differs most, with that difference (-1: the sizes differ).
+std::pair<int, double> WorstRow(const QImage& A, const QImage& B) {
+  if (A.size() != B.size() || A.isNull()) return {-1, -1};
+  std::pair<int, double> worst{0, 0};
+  for (int y = 0; y < A.height(); ++y) {
+    long sum[3] = {0, 0, 0};
+    for (int x = 0; x < A.width(); ++x) {
+      const QColor a = A.pixelColor(x, y), b = B.pixelColor(x, y);
+      sum[0] += std::abs(a.red() - b.red());
+      sum[1] += std::abs(a.green() - b.green());
+      sum[2] += std::abs(a.blue() - b.blue());
+    }
+    const double row = static_cast<double>(*std::max_element(sum, sum + 3)) / A.width();
+    if (row > worst.second) worst = {y, row};
+  }
+  return worst;
+}
 
 // Focus 1.6i, the version built from October 1998: one body type, two engine types, two parts.
 const QStringList kFocusHatchback = {
@@ -273,6 +294,42 @@ class BrowseWindowTest : public QObject {
     ShowVersion("100");
     ShowVersion("102");
     QCOMPARE(Shown(W()->iAuto), QSize());
+  }
+
+  // Large pictures shrink to the window by dropping rows and columns: row by row as ImageMagick's
+  // -sample shrinks the decoded picture, for a gradient from top to bottom and a photograph-like
+  // plasma.
+  void largePicturesShrinkCleanly() {
+    if (!testsupport::HaveProgram("convert")) QSKIP("ImageMagick not installed");
+    const fs::path file = FFolder->Path() / "images" / "Ford" / "focus.jpg";
+    const fs::path decoded = FFolder->Path() / "decoded.bmp", reference = FFolder->Path() / "reference.ppm";
+    QWidget* host = W()->grpPicture->findChild<QWidget*>("iAuto");
+    QVERIFY(host);
+    SelectEngine({"Ford", "Focus", "1.6i"});
+    for (const std::string source : {"gradient:#102030-#F0E0D0", "plasma:fractal"}) {
+      QCOMPARE(testsupport::RunCommand("convert -seed 7 -size 1600x1200 " + source + " -quality 92 '" + file.string() + "'"), 0);
+      ShowVersion("2");
+      ShowVersion("1");
+      TGraphic* picture = W()->iAuto->Picture()->Graphic();
+      QCOMPARE(Shown(W()->iAuto), QSize(1600, 1200));
+      const TRect dest = W()->iAuto->DestRect();
+      const QSize size(dest.right - dest.left, dest.bottom - dest.top);
+      QVERIFY2(size.height() < 600 && size.height() == host->height(), qPrintable(QString::number(size.height())));
+      {
+        TBitmap bitmap;
+        TfrmMain::GraphicToBitmap(picture, &bitmap);
+        bitmap.SaveToFile(decoded.string());
+      }
+      QCOMPARE(testsupport::RunCommand("convert '" + decoded.string() + "' -sample " + std::to_string(size.width()) +
+                                       "x" + std::to_string(size.height()) + "! '" + reference.string() + "'"),
+               0);
+      const QImage shown = host->grab().toImage().copy(QRect(dest.left, dest.top, size.width(), size.height()));
+      const auto [row, difference] = WorstRow(shown, QImage(Q(reference.string())));
+      // Where a row's centre falls exactly between two source rows, either may be taken: the
+      // photograph's row then differs by a few levels. Combined rows differ by tens.
+      QVERIFY2(row >= 0 && difference <= 8, qPrintable(QString("%1: row %2 of %3 differs by %4")
+                                                         .arg(Q(source)).arg(row).arg(size.height()).arg(difference)));
+    }
   }
 
   void fuelFilterNarrowsAndResets() {
