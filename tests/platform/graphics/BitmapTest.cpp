@@ -324,36 +324,6 @@ TEST(BitmapCanvas, CopyModeAppliesToDraw) {
   EXPECT_NE(target.Canvas()->Pixels(0, 0), Rgb(~dib::PixelRgb(MakeImage(2, 2, 24), 0, 0) & 0xFFFFFF));
 }
 
-TEST(BitmapCanvas, ShrinkingDropsRowsOfColourPicturesOnly) {
-  // Rows red, green, red, green drawn at half the height: the green rows are kept whole.
-  auto stripes = [](bool Monochrome) {
-    auto b = std::make_unique<TBitmap>();
-    b->SetMonochrome(Monochrome);
-    if (!Monochrome) b->SetPixelFormat(pf24bit);
-    b->SetWidth(2);
-    b->SetHeight(4);
-    for (int y = 0; y < 4; ++y) {
-      b->Canvas()->Brush()->SetColor(Monochrome ? (y % 2 ? clWhite : clBlack) : (y % 2 ? clLime : clRed));
-      b->Canvas()->FillRect(TRect{0, y, 2, y + 1});
-    }
-    return b;
-  };
-  TBitmap target;
-  target.SetPixelFormat(pf24bit);
-  target.SetWidth(2);
-  target.SetHeight(2);
-  HDC dc = target.Canvas()->Handle();
-  ASSERT_EQ(GetStretchBltMode(dc), BLACKONWHITE);
-  target.Canvas()->StretchDraw(TRect{0, 0, 2, 2}, stripes(false).get());
-  EXPECT_EQ(target.Canvas()->Pixels(0, 0), clLime);
-  EXPECT_EQ(target.Canvas()->Pixels(1, 1), clLime);
-  EXPECT_EQ(GetStretchBltMode(dc), BLACKONWHITE);
-  // A monochrome picture keeps the canvas's mode: black lines survive the shrinking.
-  target.Canvas()->StretchDraw(TRect{0, 0, 2, 2}, stripes(true).get());
-  EXPECT_EQ(target.Canvas()->Pixels(0, 0), clBlack);
-  EXPECT_EQ(target.Canvas()->Pixels(1, 1), clBlack);
-}
-
 TEST(BitmapAssign, CopiesBitmapsAndRefusesOtherClasses) {
   auto source = PatternBitmap(5, 4, 8);
   source->SetTransparentColor(clRed);
