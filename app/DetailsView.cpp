@@ -42,13 +42,20 @@ void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetail
   re->SetScrollBars(ssNone);
   image->Invalidate();
 
+  // The version's own picture or none: a missing file (or a name that leads to a folder) and a
+  // file that cannot be read show no picture, never the one of the version before.
   const std::string picture = Text(Row, "Picture");
-  if (!picture.empty()) {
-    // A missing file (or a name that leads to a folder) keeps the picture shown before.
-    const std::string file = FindFileNoCase(TfrmMain::PictureFileName(picture, Names.Brand));
-    if (!file.empty() && FileExists(file)) image->Picture()->LoadFromFile(file);
-  } else {
+  const std::string file =
+      picture.empty() ? std::string() : FindFileNoCase(TfrmMain::PictureFileName(picture, Names.Brand));
+  if (file.empty() || !FileExists(file)) {
     image->SetPicture(nullptr);
+  } else {
+    try {
+      image->Picture()->LoadFromFile(file);
+    } catch (...) {
+      image->SetPicture(nullptr);
+      throw;
+    }
   }
 
   const std::string period = Text(Row, "StartYear") + "." + Text(Row, "StartMonth") + "-" + Text(Row, "EndYear") +
@@ -98,6 +105,8 @@ void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetail
   }
   if (!PrintPerPart) Controls.btnPrint->setEnabled(true);
 
+  // Styling left the last line selected; a copy must not take text the user never chose.
+  re->SetSelStart(0);
   re->SetEnabled(true);
   re->SetScrollBars(ssVertical);
 }

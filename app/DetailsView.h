@@ -33,8 +33,9 @@ void ClearDetails(const TDetailsControls& Controls);
 
 // The picture and the specification text of the current row of Row (the details or the search
 // query). Print is enabled after each part's group of lines when PrintPerPart is true, else once
-// after all of them. A picture file that cannot be read raises its error before the text is
-// touched.
+// after all of them. A version whose picture file is missing shows none; one that cannot be read
+// clears the picture and raises its error before the text is touched. The rebuilt text has
+// nothing selected.
 void ShowVersionDetails(TDataSet* Row, const TVersionNames& Names, const TDetailsControls& Controls,
                         bool PrintPerPart);
 

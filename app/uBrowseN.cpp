@@ -198,9 +198,9 @@ void TfrmBrowseN::LoadTree() {
         const std::string engineID = engines->FieldByName("ID")->AsString();
         const std::string engineDef = engines->FieldByName("Def")->AsString();
         auto rec = std::make_unique<AutoRec>();
-        rec->BrandID = Utf8Copy(brandID, 1, 5);
-        rec->ModelID = Utf8Copy(modelID, 1, 5);
-        rec->EngineID = Utf8Copy(engineID, 1, 5);
+        rec->BrandID = brandID;
+        rec->ModelID = modelID;
+        rec->EngineID = engineID;
         rec->BrandName = Utf8Copy(brandName, 1, 60);
         rec->Caption = brandName + " > " + modelName + " > " + engineDef;
         items->AddChildObject(modelNode, engineDef, rec.get());

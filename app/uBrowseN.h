@@ -25,11 +25,12 @@ class TfrmBrowseN;
 }
 
 // The record of an engine node: the keys of the details query and the caption shown above the
-// results. Lengths count characters.
+// results. Lengths count characters. The keys are kept whole: a key cut short would lead to
+// another brand, model or engine, or to none.
 struct AutoRec {
-  std::string BrandID;    // at most 5 characters
-  std::string EngineID;   // at most 5 characters
-  std::string ModelID;    // at most 5 characters
+  std::string BrandID;
+  std::string EngineID;
+  std::string ModelID;
   std::string Caption;    // brand > model > engine
   std::string BrandName;  // at most 60 characters
 };

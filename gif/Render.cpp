@@ -240,8 +240,12 @@ bool TGIFSubImage::TransparentStretchBlt(HDC DstDC, int DstX, int DstY, int DstW
   }
   const COLORREF OldText = SetTextColor(DstDC, RGB(0, 0, 0));
   const COLORREF OldBack = SetBkColor(DstDC, RGB(255, 255, 255));
+  // Mask and picture drop the same rows and columns when they shrink; combining them would
+  // widen the opaque part and darken the picture.
+  const int OldMode = SetStretchBltMode(DstDC, COLORONCOLOR);
   StretchBlt(DstDC, DstX, DstY, DstW, DstH, MaskDC, MaskX, MaskY, SrcW, SrcH, SRCAND);
   StretchBlt(DstDC, DstX, DstY, DstW, DstH, MemDC.Handle, 0, 0, SrcW, SrcH, SRCPAINT);
+  if (OldMode) SetStretchBltMode(DstDC, OldMode);
   SetTextColor(DstDC, OldText);
   SetBkColor(DstDC, OldBack);
   if (OldMemPalette) SelectPalette(MemDC.Handle, OldMemPalette, TRUE);

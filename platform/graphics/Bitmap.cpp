@@ -497,6 +497,7 @@ void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
   // Mask and palette first: making them may take the bitmap out of its canvas.
   HBITMAP mask = Transparent() ? MaskHandle() : nullptr;
   HPALETTE palette = FIgnorePalette ? nullptr : GetPalette();
+  const bool monochrome = Monochrome();
   HDC dst = ACanvas->Handle();
   TCanvas* own = Canvas();
   own->Lock();
@@ -508,10 +509,15 @@ void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
       RealizePalette(dst);
     }
     const int w = Rect.right - Rect.left, h = Rect.bottom - Rect.top;
-    if (mask)
+    if (mask) {
       TransparentStretchBlt(dst, Rect.left, Rect.top, w, h, src, 0, 0, FWidth, FHeight, mask);
-    else
+    } else {
+      // A colour picture shrinks by dropping rows and columns: the canvas's default mode would
+      // AND the dropped rows into the kept ones. A monochrome one keeps the canvas's mode.
+      const int oldMode = monochrome ? 0 : SetStretchBltMode(dst, COLORONCOLOR);
       StretchBlt(dst, Rect.left, Rect.top, w, h, src, 0, 0, FWidth, FHeight, ACanvas->CopyMode());
+      if (oldMode) SetStretchBltMode(dst, oldMode);
+    }
   } catch (...) {
     if (palette) SelectPalette(dst, oldPalette, TRUE);
     own->Unlock();

@@ -129,7 +129,10 @@ void TMetafile::Draw(TCanvas* ACanvas, const TRect& Rect) {
   MemoryDC src(FRecord);
   const int w = Rect.right - Rect.left, h = Rect.bottom - Rect.top;
   if (!uncovered) {
+    // The record is in colour: it shrinks by dropping rows and columns.
+    const int oldMode = SetStretchBltMode(dst, COLORONCOLOR);
     StretchBlt(dst, Rect.left, Rect.top, w, h, src.get(), 0, 0, record.width, record.height, SRCCOPY);
+    if (oldMode) SetStretchBltMode(dst, oldMode);
     return;
   }
   HBITMAP mask = Check(CreateBitmap(record.width, record.height, 1, 1, rows.data()));

@@ -25,7 +25,8 @@ void PaintPage(QPainter& Painter, const TDocument& Doc, int Page, double DotsPer
   Painter.save();
   Painter.setRenderHint(QPainter::Antialiasing);
   Painter.setRenderHint(QPainter::TextAntialiasing);
-  Painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  // Pictures are scaled by dropping or repeating rows and columns, as the screen draws them.
+  Painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   for (const TOp& op : Doc.Pages[static_cast<std::size_t>(Page)].Ops) {
     switch (op.Type) {
       case TOp::Text:

@@ -1,10 +1,12 @@
 #include "platform/ui/DBGrids.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QDynamicPropertyChangeEvent>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyledItemDelegate>
 
 #include "platform/ui/Forms.h"
 
@@ -81,6 +83,35 @@ class TIndicatorHeader : public QHeaderView {
     Painter->save();
     Painter->setRenderHint(QPainter::Antialiasing);
     Painter->fillPath(arrow, palette().color(QPalette::ButtonText));
+    Painter->restore();
+  }
+};
+
+// A cell: the style's background, selection and focus, the text CellMargin pixels from the
+// sides, cut at the cell's edge.
+class TCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override {
+    QStyleOptionViewItem opt = Option;
+    initStyleOption(&opt, Index);
+    const QString text = opt.text;
+    opt.text.clear();
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, Painter, widget);
+    if (text.isEmpty()) return;
+    const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (opt.state & QStyle::State_Active) ? QPalette::Active
+                                                                            : QPalette::Inactive;
+    Painter->save();
+    Painter->setClipRect(opt.rect);
+    Painter->setFont(opt.font);
+    Painter->setPen(opt.palette.color(
+        group, (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
+    const QRect r = opt.rect.adjusted(TDBGrid::CellMargin, 0, -TDBGrid::CellMargin, 0);
+    Painter->drawText(r, static_cast<int>(opt.displayAlignment) | Qt::TextSingleLine, text);
     Painter->restore();
   }
 };
@@ -198,6 +229,7 @@ TDBGrid::TDBGrid(QWidget* Parent) : QTableView(Parent), FLink(std::make_unique<L
   FModel = new TDBGridModel(this);
   setVerticalHeader(new TIndicatorHeader(this));
   setModel(FModel);
+  setItemDelegate(new TCellDelegate(this));
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
@@ -211,6 +243,7 @@ TDBGrid::TDBGrid(QWidget* Parent) : QTableView(Parent), FLink(std::make_unique<L
   titles->setHighlightSections(false);
   titles->setSectionsClickable(false);
   titles->setStretchLastSection(false);
+  titles->setMinimumSectionSize(1);  // a column as narrow as its list says, whatever the font
   titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   titles->setDefaultSectionSize(64);
   SetOptions(FOptions);
@@ -249,6 +282,7 @@ void TDBGrid::SetOptions(TDBGridOptions Value) {
   setShowGrid(Value & (dgColLines | dgRowLines));
   setSelectionBehavior((Value & dgRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
   setTabKeyNavigation(Value & dgTabs);
+  ApplyWidths();  // the grid line is part of a column's width
   FollowCursor();
 }
 
@@ -261,7 +295,12 @@ bool TDBGrid::event(QEvent* Event) {
     if (name == "Options") SetOptions(ParseOptions(property(name).toString()));
     if (name == "ReadOnly") SetReadOnly(property(name).toBool());
   }
-  return QTableView::event(Event);
+  const bool handled = QTableView::event(Event);
+  if (Event->type() == QEvent::FontChange) {
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    ApplyWidths();
+  }
+  return handled;
 }
 
 void TDBGrid::Reload() {
@@ -273,11 +312,21 @@ void TDBGrid::Reload() {
 }
 
 void TDBGrid::ApplyWidths() {
+  if (!FModel) return;
   ++FSyncing;
   const int n = FModel->columnCount(QModelIndex());
-  for (int i = 0; i < n; ++i)
-    horizontalHeader()->resizeSection(
-        i, i < static_cast<int>(FColumns.size()) ? FColumns[static_cast<std::size_t>(i)].Width : 64);
+  const int rows = std::min(FModel->rowCount(QModelIndex()), FittedRows);
+  const QFontMetrics metrics(font());
+  // The text's margins and the grid line at the cell's right edge.
+  const int extra = 2 * CellMargin + (showGrid() ? 1 : 0);
+  for (int i = 0; i < n; ++i) {
+    int width = i < static_cast<int>(FColumns.size()) ? FColumns[static_cast<std::size_t>(i)].Width : 64;
+    for (int r = 0; r < rows; ++r) {
+      const QString text = FModel->data(FModel->index(r, i), Qt::DisplayRole).toString();
+      if (!text.isEmpty()) width = std::max(width, metrics.horizontalAdvance(text) + extra);
+    }
+    horizontalHeader()->resizeSection(i, width);
+  }
   --FSyncing;
 }
 

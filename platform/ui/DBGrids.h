@@ -7,6 +7,10 @@
 // dataset with the field name as title. A column whose field the dataset lacks stays empty.
 // Numeric fields are right-aligned. Cells are never edited, whatever the options.
 //
+// A column is at least as wide as its list gives it, and wider where a value needs more: every
+// value of the first FittedRows rows is shown whole, its text CellMargin pixels from the cell's
+// sides (a value of a later row that is wider still is cut at the cell's edge, never elided).
+//
 // The current row follows the dataset: the dataset's moves (First, Next, RecNo, ...) move the
 // grid's current row and the indicator (a narrow first column with a marker at the current row);
 // opening, closing, filtering and re-enabling controls reload the rows. Moving the grid's current
@@ -61,6 +65,8 @@ class TDBGrid : public QTableView, public TObject {
   DECLARE_CLASS_NAME(TDBGrid)
 
   static constexpr int IndicatorWidth = 11;
+  static constexpr int CellMargin = 2;
+  static constexpr int FittedRows = 1000;
 
   TDataSource* DataSource() const;
   void SetDataSource(TDataSource* Value);

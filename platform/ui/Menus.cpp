@@ -23,8 +23,9 @@ TMenuItem::~TMenuItem() = default;
 
 void TMenuItem::SetCaption(const std::string& Value) {
   FCaption = Value;
+  // A line is a separator only: the menu would show the caption of a separator as its text.
   FAction->setSeparator(IsLine());
-  FAction->setText(QString::fromStdString(Value));
+  FAction->setText(IsLine() ? QString() : QString::fromStdString(Value));
 }
 
 void TMenuItem::SetEnabled(bool Value) {

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include "gif/Image.h"
 #include "platform/ui/Clipbrd.h"
 #include "platform/ui/Menus.h"
+#include "support/TestSupport.h"
 
 using namespace apptest;
 
@@ -32,6 +34,25 @@ void WriteGif(const fs::path& FileName, int W, int H, TColor Colour) {
 }
 
 const QString kHeader = "          KELV        BOSAL      WALKER    ";
+
+// The row of two pictures of one size whose colours differ most, on average over the row and
+// in the channel that differs most, with that difference (-1: the sizes differ).
+std::pair<int, double> WorstRow(const QImage& A, const QImage& B) {
+  if (A.size() != B.size() || A.isNull()) return {-1, -1};
+  std::pair<int, double> worst{0, 0};
+  for (int y = 0; y < A.height(); ++y) {
+    long sum[3] = {0, 0, 0};
+    for (int x = 0; x < A.width(); ++x) {
+      const QColor a = A.pixelColor(x, y), b = B.pixelColor(x, y);
+      sum[0] += std::abs(a.red() - b.red());
+      sum[1] += std::abs(a.green() - b.green());
+      sum[2] += std::abs(a.blue() - b.blue());
+    }
+    const double row = static_cast<double>(*std::max_element(sum, sum + 3)) / A.width();
+    if (row > worst.second) worst = {y, row};
+  }
+  return worst;
+}
 
 // Focus 1.6i, the version built from October 1998: one body type, two engine types, two parts.
 const QStringList kFocusHatchback = {
@@ -146,8 +167,8 @@ class BrowseWindowTest : public QObject {
 
     ShowVersion("1");
     QCOMPARE(Styled(W()->reSpec), kFocusHatchback);
-    // The last line stays selected from styling it, not highlighted while the grid has the focus.
-    QVERIFY(W()->reSpec->SelLength() > 0);
+    // Styling selects line by line; the text as built has nothing selected or highlighted.
+    QCOMPARE(W()->reSpec->SelLength(), 0);
     QVERIFY(!W()->reSpec->hasFocus());
     QCOMPARE(PixelsOf(W()->reSpec, {QApplication::palette().color(QPalette::Active, QPalette::Highlight),
                                     QApplication::palette().color(QPalette::Inactive, QPalette::Highlight)}),
@@ -179,6 +200,13 @@ class BrowseWindowTest : public QObject {
                                                         "       -Ван", "       -Естейт"}));
     QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).last(), QString("          FO.16.03    099-512     20437               "));
+
+    // Brand, model and engine identifiers of six and seven digits lead to their version.
+    SelectEngine({"Škoda", "Octavia", "1.9 TDI"});
+    QCOMPARE(W()->labelBrandModelEngine->text(), QString("Škoda > Octavia > 1.9 TDI"));
+    QCOMPARE(Versions(), QStringList{"8"});
+    QCOMPARE(Texts(W()->reSpec).first(), QString("Škoda  Octavia"));
+    QVERIFY(W()->btnPrint->isEnabled());
   }
 
   // The user's way through the tree, also clicking below the node that the selection folds up:
@@ -223,7 +251,7 @@ class BrowseWindowTest : public QObject {
     // The first two numbers cut to ten characters, the third never; Cyrillic counts by letters.
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QCOMPARE(Texts(W()->reSpec).last(), QString("          FO.18.TDDI  123-456-78  WALKER-1234567890123456"));
-    // The picture's file is missing: the picture of before stays.
+    // The picture's file is missing: no picture.
     QCOMPARE(Shown(W()->iAuto), QSize());
 
     SelectEngine({"Тест/Марка", "Купе и ван", "2.0 16V"});
@@ -244,26 +272,64 @@ class BrowseWindowTest : public QObject {
     SelectEngine({"Lada/VAZ", "Нива", "1.7i"});
     QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
     QCOMPARE(Texts(W()->reSpec).first(), QString("Lada/VAZ  Нива"));
-    // focus_tddi.gif is missing: the picture shown before stays.
+    // focus_tddi.gif is missing: no picture, not the one of the version before.
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
-    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
-    // A folder of that name is no picture file either: no error, and the text is written.
+    // A folder of that name is no picture file either: no error, no picture, and the text is written.
     fs::create_directories(FFolder->Path() / "images" / "Ford" / "FOCUS_TDDI.GIF");
     SelectEngine({"Lada/VAZ", "Нива", "1.7i"});
+    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QCOMPARE(FBoxes->Texts, QStringList{});
-    QCOMPARE(Shown(W()->iAuto), QSize(kNiva.W, kNiva.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     QCOMPARE(Texts(W()->reSpec).first(), QString("Ford  Focus"));
     // Cyrillic names in other letter cases, a drive and folder in the stored value.
     SelectEngine({"Тест/Марка", "Купе и ван", "2.0 16V"});
     ShowVersion("100");
     QCOMPARE(Shown(W()->iAuto), QSize(kCoupe.W, kCoupe.H));
-    // ван.jpg is missing: the coupe stays; an empty value clears.
+    // ван.jpg is missing: not the coupe, no picture; an empty value clears as well.
     ShowVersion("101");
-    QCOMPARE(Shown(W()->iAuto), QSize(kCoupe.W, kCoupe.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
+    ShowVersion("100");
     ShowVersion("102");
     QCOMPARE(Shown(W()->iAuto), QSize());
+  }
+
+  // Large pictures shrink to the window by dropping rows and columns: row by row as ImageMagick's
+  // -sample shrinks the decoded picture, for a gradient from top to bottom and a photograph-like
+  // plasma.
+  void largePicturesShrinkCleanly() {
+    if (!testsupport::HaveProgram("convert")) QSKIP("ImageMagick not installed");
+    const fs::path file = FFolder->Path() / "images" / "Ford" / "focus.jpg";
+    const fs::path decoded = FFolder->Path() / "decoded.bmp", reference = FFolder->Path() / "reference.ppm";
+    QWidget* host = W()->grpPicture->findChild<QWidget*>("iAuto");
+    QVERIFY(host);
+    SelectEngine({"Ford", "Focus", "1.6i"});
+    for (const std::string source : {"gradient:#102030-#F0E0D0", "plasma:fractal"}) {
+      QCOMPARE(testsupport::RunCommand("convert -seed 7 -size 1600x1200 " + source + " -quality 92 '" + file.string() + "'"), 0);
+      ShowVersion("2");
+      ShowVersion("1");
+      TGraphic* picture = W()->iAuto->Picture()->Graphic();
+      QCOMPARE(Shown(W()->iAuto), QSize(1600, 1200));
+      const TRect dest = W()->iAuto->DestRect();
+      const QSize size(dest.right - dest.left, dest.bottom - dest.top);
+      QVERIFY2(size.height() < 600 && size.height() == host->height(), qPrintable(QString::number(size.height())));
+      {
+        TBitmap bitmap;
+        TfrmMain::GraphicToBitmap(picture, &bitmap);
+        bitmap.SaveToFile(decoded.string());
+      }
+      QCOMPARE(testsupport::RunCommand("convert '" + decoded.string() + "' -sample " + std::to_string(size.width()) +
+                                       "x" + std::to_string(size.height()) + "! '" + reference.string() + "'"),
+               0);
+      const QImage shown = host->grab().toImage().copy(QRect(dest.left, dest.top, size.width(), size.height()));
+      const auto [row, difference] = WorstRow(shown, QImage(Q(reference.string())));
+      // Where a row's centre falls exactly between two source rows, either may be taken: the
+      // photograph's row then differs by a few levels. Combined rows differ by tens.
+      QVERIFY2(row >= 0 && difference <= 8, qPrintable(QString("%1: row %2 of %3 differs by %4")
+                                                         .arg(Q(source)).arg(row).arg(size.height()).arg(difference)));
+    }
   }
 
   void fuelFilterNarrowsAndResets() {
@@ -343,10 +409,10 @@ class BrowseWindowTest : public QObject {
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
     QTRY_COMPARE(FBoxes->Texts.size(), 1);
     QCOMPARE(FBoxes->Texts[0], QString("Premature end of data."));
-    // The row is current, its text was not written; the picture of before stays.
+    // The row is current, its text was not written; the picture of before is gone all the same.
     QCOMPARE(Q(Details()->FieldByName("Auto.ID")->AsString()), QString("7"));
     QCOMPARE(Styled(W()->reSpec), before);
-    QCOMPARE(Shown(W()->iAuto), QSize(kFocus.W, kFocus.H));
+    QCOMPARE(Shown(W()->iAuto), QSize());
     // The program goes on.
     SelectEngine({"Ford", "fiesta", "1.25"});
     QCOMPARE(Shown(W()->iAuto), QSize(kFiesta.W, kFiesta.H));
@@ -380,11 +446,14 @@ class BrowseWindowTest : public QObject {
     QVERIFY(W()->N3->IsLine());
     QCOMPARE(Q(W()->mpCopy->Caption()), QString("Копирай"));
 
-    // Nothing selected: copying is not offered; selecting all always is.
-    re->SetSelStart(0);
+    // Nothing selected right after the text is built: copying is not offered and copies nothing;
+    // selecting all always is.
     PopUpMenu();
     QVERIFY(!W()->mpCopy->Enabled());
     QVERIFY(W()->N1->Enabled());
+    QGuiApplication::clipboard()->setText("before");
+    W()->mpCopyClick(W()->mpCopy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
 
     W()->N1->Action()->trigger();
     QCOMPARE(re->SelLength(), re->GetTextLen());

@@ -144,6 +144,13 @@ class PrintTest : public QObject {
     QCOMPARE(bitmap.size(), QSize(kCoupe.W, kCoupe.H));
     QCOMPARE(bitmap.pixelColor(kCoupe.W / 2, kCoupe.H / 2).rgb() & 0xF0F0F0, QColor(255, 0, 255).rgb() & 0xF0F0F0);
 
+    // The next version's picture file is missing: its sheet has no picture, not the coupe's.
+    SelectVersion({"Тест/Марка", "Купе и ван", "2.0 16V"}, "101");
+    QCOMPARE(Shown(frmBrowseN->iAuto), QSize());
+    Print(frmBrowseN->btnPrint, params);
+    QCOMPARE(params["bmpAutoPicture"], QString());
+    QCOMPARE(params["bmpVan"], Q(Res("Van.bmp")));
+
     // The sheet: the version's texts and numbers, in Cyrillic.
     if (!testsupport::HaveProgram("pdftotext")) QSKIP("pdftotext not installed");
     const QString text = Q(reporttest::PdfText(pdf.toStdString()));

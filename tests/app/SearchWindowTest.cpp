@@ -264,7 +264,10 @@ class SearchWindowTest : public QObject {
   void popupMenuItemsAreAlwaysOffered() {
     Search("KELV", "FO1602");
     TRichEdit* re = W()->reSpec;
-    re->SetSelStart(0);
+    // Right after the search the text has nothing selected: copying takes nothing.
+    QGuiApplication::clipboard()->setText("before");
+    W()->mpCopy->Action()->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
     QVERIFY(W()->mpCopy->Enabled());
     QVERIFY(W()->N1->Enabled());
     W()->N1->Action()->trigger();

@@ -259,11 +259,11 @@ class StartupTest : public QObject {
     QCOMPARE(Q(rec->EngineID), QString("2"));
     QCOMPARE(Q(rec->BrandName), QString("Ford"));
     QCOMPARE(Q(rec->Caption), QString("Ford > Focus > 1.8 TDDi"));
-    // Identifiers of six and seven digits keep their first five.
+    // Identifiers of six and seven digits are kept whole.
     rec = static_cast<const AutoRec*>(Child(Child(Root("Škoda"), "Octavia"), "1.9 TDI")->Data());
-    QCOMPARE(Q(rec->BrandID), QString("12345"));
-    QCOMPARE(Q(rec->ModelID), QString("65432"));
-    QCOMPARE(Q(rec->EngineID), QString("12345"));
+    QCOMPARE(Q(rec->BrandID), QString("123456"));
+    QCOMPARE(Q(rec->ModelID), QString("654321"));
+    QCOMPARE(Q(rec->EngineID), QString("1234567"));
     QCOMPARE(Q(rec->Caption), QString("Škoda > Octavia > 1.9 TDI"));
 
     // The fuel list: the fixed first item, then every fuel in database order; the first chosen.

@@ -323,6 +323,21 @@ TEST(FrameDraw, PlacementTilingAndTransparency) {
     EXPECT_EQ(At(Q, 8, Scale, Scale), (Rgb{0, 255, 0})) << Scale;
     EXPECT_EQ(At(Q, 8, 2 * Scale, 0), (Rgb{255, 255, 0})) << Scale;
   }
+
+  // Shrunk: picture and mask drop the same rows (red and green rows would AND to black, and an
+  // opaque row would cover a transparent one).
+  TGIFImage Striped;
+  gif::TGIFSubImage* S = AddFrame(Striped, 0, 0, 2, 4, {0, 3, 1, 3, 0, 3, 1, 1}, kFour);
+  AddGce(S, 1, 0, 3);
+  auto Ground = Canvas(4, 4, clYellow);
+  HDC DC = Ground->Canvas()->Handle();
+  S->DrawFrame(Ground->Canvas(), TRect{0, 0, 2, 2}, false, true);
+  EXPECT_EQ(GetStretchBltMode(DC), BLACKONWHITE);
+  const auto Q = PixelsOf(Ground.get());
+  EXPECT_EQ(At(Q, 4, 0, 0), (Rgb{0, 255, 0}));
+  EXPECT_EQ(At(Q, 4, 1, 0), (Rgb{255, 255, 0}));
+  EXPECT_EQ(At(Q, 4, 0, 1), (Rgb{0, 255, 0}));
+  EXPECT_EQ(At(Q, 4, 1, 1), (Rgb{0, 255, 0}));
 }
 
 TEST(GIFImage, RegistryServesLayoutsFilesAndPaletteScreens) {

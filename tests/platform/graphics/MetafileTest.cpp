@@ -25,6 +25,21 @@ TEST(Metafile, RecordsDrawingAndReplaysOnlyWhatWasDrawn) {
   EXPECT_EQ(target.Canvas()->Pixels(10, 0), clBlue);  // not covered by the drawing
   EXPECT_EQ(target.Canvas()->Pixels(19, 3), clBlue);
 
+  // Shrunk, it drops rows: red and lime rows do not AND to black.
+  TMetafile stripes;
+  stripes.SetWidth(2);
+  stripes.SetHeight(4);
+  {
+    TMetafileCanvas canvas(&stripes, nullptr);
+    for (int y = 0; y < 4; ++y) {
+      canvas.Brush()->SetColor(y % 2 ? clLime : clRed);
+      canvas.FillRect(TRect{0, y, 2, y + 1});
+    }
+  }
+  target.Canvas()->StretchDraw(TRect{0, 0, 2, 2}, &stripes);
+  EXPECT_EQ(target.Canvas()->Pixels(0, 0), clLime);
+  EXPECT_EQ(target.Canvas()->Pixels(1, 1), clLime);
+
   TMetafile copy;
   copy.Assign(&metafile);
   EXPECT_EQ(copy.Width(), 10);

@@ -301,6 +301,35 @@ TEST_F(ReportEngine, ImagesFitTheirBoxInProportionOrDrawNothing) {
   EXPECT_TRUE(OpsOf(unset, kelvrep::TOp::Image).empty());
 }
 
+TEST_F(ReportEngine, PicturesShrinkByDroppingRowsAndColumns) {
+  SKIP_WITHOUT_PROGRAM("convert");
+  // 1600 x 1200 into an 80 x 60 mm box at 127 dots per inch: 400 x 300 pixels at (125, 175).
+  const kelvrep::TReportDef r = Def("kelvrav 1\nreport \"R\"\n  band 100\n    image 10 20 80 60 pic\n  end\nend\n");
+  kelvrep::TDataSnapshot none;
+  const std::string picture = (dir / "picture.bmp").string(), reference = (dir / "reference.ppm").string();
+  for (const std::string source : {"gradient:#102030-#F0E0D0", "plasma:fractal"}) {
+    ASSERT_EQ(testsupport::RunCommand("convert -seed 7 -size 1600x1200 " + source + " -type TrueColor BMP3:" + picture), 0);
+    ASSERT_EQ(testsupport::RunCommand("convert " + picture + " -sample 400x300! " + reference), 0);
+    const QImage page = kelvrep::RenderPage(kelvrep::LayOut(r, none, Params({{"pic", picture}})), 0, 127);
+    const QImage shown = page.copy(125, 175, 400, 300);
+    const QImage expected(QString::fromStdString(reference));
+    ASSERT_EQ(shown.size(), expected.size());
+    // Row by row on average, where a row whose centre falls between two source rows may take
+    // either; on the whole picture the same pixels as the sample (blending would not be).
+    long total = 0;
+    for (int y = 0; y < 300; ++y) {
+      long sum = 0;
+      for (int x = 0; x < 400; ++x) {
+        const QColor a = shown.pixelColor(x, y), b = expected.pixelColor(x, y);
+        sum += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+      }
+      ASSERT_LE(sum / (3.0 * 400), 8) << source << ": row " << y;
+      total += sum;
+    }
+    EXPECT_LE(total / (3.0 * 400 * 300), 0.5) << source;
+  }
+}
+
 TEST_F(ReportEngine, FieldsOutsideATableReadTheFirstRowAndNullsAreEmpty) {
   const kelvrep::TReportDef r = Def(kSheet);
   kelvrep::TDataSnapshot data;

@@ -34,6 +34,10 @@ class Grid : public ::testing::Test {
     ds->CountScrolls();
     src.SetDataSet(ds.get());
     grid = std::make_unique<TDBGrid>();
+    // A font small enough for every value to fit the columns' own widths.
+    QFont small = grid->font();
+    small.setPixelSize(7);
+    grid->setFont(small);
     grid->SetOptions(dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgRowSelect);
     grid->SetColumns({{"EngineDefs.Def", "Двигател", 84}, {"cc", "CC", 28}, {"KW", "", 31}, {"Fuels.Def", "Гориво", 100}});
     grid->SetDataSource(&src);
@@ -81,6 +85,44 @@ TEST_F(Grid, ColumnsHaveTheirTitlesWidthsAndAlignment) {
   // The user widens a column: the column list follows.
   grid->horizontalHeader()->resizeSection(1, 60);
   EXPECT_EQ(grid->Columns()[1].Width, 60);
+}
+
+TEST_F(Grid, ColumnsWidenToShowEveryValueWithItsMargins) {
+  QFont large = grid->font();
+  large.setPixelSize(16);
+  grid->setFont(large);
+  ds->Rows[4][3] = std::string("Бензин/Електро с дълго име");
+  ds->Open();
+  const QFontMetrics metrics(large);
+  // Every value fits its column less the margins and the grid line; a column whose values fit
+  // keeps its width.
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 10; ++r)
+      EXPECT_LE(metrics.horizontalAdvance(Cell(r, c)), grid->columnWidth(c) - 2 * TDBGrid::CellMargin - 1)
+          << r << "," << c;
+  EXPECT_EQ(grid->columnWidth(2), 31);
+  EXPECT_GT(grid->columnWidth(1), 28);
+  EXPECT_EQ(grid->Columns()[1].Width, 28);
+  // The text lies inside the margins: nothing of it in the first or last CellMargin pixels.
+  grid->horizontalHeader()->resizeSection(2, 60);
+  const QRect cell = grid->visualRect(grid->model()->index(1, 2));  // "51", on the right
+  const QImage image = grid->viewport()->grab().toImage();
+  const QRgb ground = image.pixel(cell.left() + 1, cell.top() + 1);
+  auto inked = [&](int X0, int X1) {
+    for (int x = X0; x < X1; ++x)
+      for (int y = cell.top(); y < cell.bottom(); ++y)
+        if (image.pixel(x, y) != ground) return true;
+    return false;
+  };
+  EXPECT_FALSE(inked(cell.left(), cell.right() - 1 - TDBGrid::CellMargin - metrics.horizontalAdvance("51")));
+  EXPECT_FALSE(inked(cell.right() - 1 - TDBGrid::CellMargin + 1, cell.right() - 1));
+  EXPECT_TRUE(inked(cell.right() - 1 - TDBGrid::CellMargin - metrics.horizontalAdvance("51"), cell.right() - 1));
+  // A user's narrower width holds until the rows are read again.
+  grid->horizontalHeader()->resizeSection(3, 40);
+  EXPECT_EQ(grid->columnWidth(3), 40);
+  ds->Close();
+  ds->Open();
+  EXPECT_GE(grid->columnWidth(3), metrics.horizontalAdvance(Cell(4, 3)) + 2 * TDBGrid::CellMargin + 1);
 }
 
 TEST_F(Grid, MissingFieldsAndAnEmptyColumnList) {

@@ -29,6 +29,15 @@ TEST(PopupMenu, ItemsAndSeparators) {
   EXPECT_EQ(menu.Menu()->actions().size(), 3);
   EXPECT_TRUE(line->Action()->isSeparator());
   EXPECT_FALSE(copy->Action()->isSeparator());
+  // A line is nothing but a separator: no "-" shows in the menu, nor after a change of caption.
+  EXPECT_EQ(line->Action()->text(), QString());
+  copy->SetCaption("-");
+  EXPECT_TRUE(copy->IsLine());
+  EXPECT_TRUE(copy->Action()->isSeparator());
+  EXPECT_EQ(copy->Action()->text(), QString());
+  line->SetCaption("Копирай");
+  EXPECT_FALSE(line->Action()->isSeparator());
+  EXPECT_EQ(line->Action()->text(), QStringLiteral("Копирай"));
 }
 
 TEST(PopupMenu, ChoosingAnEnabledItemRaisesOnClick) {
