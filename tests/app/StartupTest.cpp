@@ -377,12 +377,13 @@ class StartupTest : public QObject {
     if (!HaveCatalogues()) QSKIP("test catalogues not built");
     ProgramFolder("edge");
     StartProgram();
+    // No caption bar and no caption buttons, but not frameless.
     const Qt::WindowFlags flags = frmSplash->windowFlags();
     QVERIFY(flags & Qt::CustomizeWindowHint);
-    QVERIFY(flags & Qt::WindowTitleHint);
-    for (Qt::WindowType button : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
-                                  Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
-      QVERIFY(!(flags & button));
+    for (Qt::WindowType hint : {Qt::WindowTitleHint, Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint,
+                                Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
+                                Qt::WindowContextHelpButtonHint, Qt::FramelessWindowHint})
+      QVERIFY(!(flags & hint));
     QCOMPARE(frmSplash->size(), QSize(236, 129));
     QCOMPARE(frmSplash->minimumSize(), frmSplash->maximumSize());
     QCOMPARE(frmSplash->palette().color(QPalette::Window), QColor(Qt::white));

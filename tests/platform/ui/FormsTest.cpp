@@ -134,7 +134,8 @@ class FormsTest : public QObject {
     QVERIFY(!(f & Qt::WindowStaysOnTopHint));
     QCOMPARE(plain.BorderStyle(), bsSizeable);
 
-    TTestForm bare(nullptr, {{"BorderIcons", "[]"}, {"BorderStyle", "bsSingle"}});
+    // No border icons: a caption bar without buttons, and none at all without a caption.
+    TTestForm bare(nullptr, {{"BorderIcons", "[]"}, {"BorderStyle", "bsSingle"}, {"windowTitle", "Заглавие"}});
     f = bare.windowFlags();
     QVERIFY(f & Qt::WindowTitleHint);
     for (Qt::WindowType b : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
@@ -143,6 +144,16 @@ class FormsTest : public QObject {
     QCOMPARE(bare.BorderIcons(), TBorderIcons{0});
     QCOMPARE(bare.minimumSize(), QSize(300, 200));
     QCOMPARE(bare.maximumSize(), QSize(300, 200));
+    bare.SetCaption("");
+    f = bare.windowFlags();
+    QVERIFY(f & Qt::CustomizeWindowHint);
+    QVERIFY(!(f & (Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::FramelessWindowHint)));
+    QCOMPARE(bare.minimumSize(), QSize(300, 200));
+    bare.SetCaption("Отново");
+    QVERIFY(bare.windowFlags() & Qt::WindowTitleHint);
+    TTestForm untitled(nullptr, {{"BorderIcons", "[]"}});
+    QVERIFY(!(untitled.windowFlags() & Qt::WindowTitleHint));
 
     TTestForm some(nullptr, {{"BorderIcons", "[biSystemMenu, biMinimize]"}, {"FormStyle", "fsStayOnTop"}});
     f = some.windowFlags();
@@ -228,10 +239,16 @@ class FormsTest : public QObject {
     splash.Show();
     QCOMPARE(splash.pos(), QPoint(5, 5));
 
+    // A maximised form is restored to its own size, placed by Position.
     TTestForm big(nullptr, {{"WindowState", "wsMaximized"}, {"Position", "poDesktopCenter"}});
     big.Show();
     QVERIFY(big.isMaximized());
-    QCOMPARE(big.size(), desktop.size());
+    QTRY_COMPARE(big.frameGeometry().size(), desktop.size());
+    const QRect restored(desktop.x() + (desktop.width() - 300) / 2, desktop.y() + (desktop.height() - 200) / 2, 300,
+                         200);
+    QCOMPARE(big.normalGeometry(), restored);
+    big.showNormal();
+    QTRY_COMPARE(big.geometry(), restored);
   }
 
   void closing() {
