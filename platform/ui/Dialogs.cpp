@@ -2,8 +2,9 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
-#include <QShowEvent>
+#include <QSpacerItem>
 #include <QStyle>
 #include <algorithm>
 
@@ -11,34 +12,27 @@
 
 namespace {
 
-// A message box that is at least as wide as a window manager's caption bar needs to show the
-// whole title: the title in a bold caption font beside the window's icon and three caption
-// buttons (the box sizes itself to its text only, with a small allowance for the title).
-class TMessageBox : public QMessageBox {
- public:
-  using QMessageBox::QMessageBox;
-
- protected:
-  void showEvent(QShowEvent* Event) override {
-    QMessageBox::showEvent(Event);
-    const int need = CaptionWidth(windowTitle());
-    if (width() < need) setFixedWidth(need);
-  }
-
- private:
-  int CaptionWidth(const QString& Title) const {
-    QFont font = QApplication::font("QMdiSubWindowTitleBar");
-    font.setBold(true);
-    const int bar = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), 16);
-    return QFontMetrics(font).horizontalAdvance(Title) + 5 * bar;
-  }
-};
+// A message box sizes itself to its text, with a small allowance for the title; a window
+// manager's caption bar needs room for the whole title in a bold caption font beside the
+// window's icon and three caption buttons. A spacer of that width keeps the box at least as wide
+// whenever it sizes itself.
+void WidenForTitle(QMessageBox& Box) {
+  auto* grid = qobject_cast<QGridLayout*>(Box.layout());
+  if (!grid) return;
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const int bar = std::max(Box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &Box), 16);
+  const int need = QFontMetrics(font).horizontalAdvance(Box.windowTitle()) + 5 * bar;
+  grid->addItem(new QSpacerItem(need, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                grid->columnCount());
+}
 
 }  // namespace
 
 void ShowMessage(const std::string& Msg) {
-  TMessageBox box(QMessageBox::NoIcon, QString::fromStdString(Application->Title()), QString::fromStdString(Msg),
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(Application->Title()), QString::fromStdString(Msg),
                   QMessageBox::Ok);
   box.setObjectName(QStringLiteral("ShowMessage"));
+  WidenForTitle(box);
   box.exec();
 }

@@ -4,11 +4,15 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QTest>
@@ -403,6 +407,41 @@ class FormsTest : public QObject {
     ShowMessage("Под строеж!");
     QCOMPARE(boxes.Captions, QStringList{"KELV каталог"});
     QCOMPARE(boxes.Texts, QStringList{"Под строеж!"});
+
+    // A short text under a long title: the box leaves the title room beside three caption
+    // buttons in a bold caption font.
+    Application->SetTitle("KELV електронен каталог на изпускателни системи");
+    int width = 0;
+    boxes.OnShown = [&](QMessageBox* Box) { width = Box->width(); };
+    ShowMessage("Да");
+    QFont caption = QApplication::font("QMdiSubWindowTitleBar");
+    caption.setBold(true);
+    const int bar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int title = QFontMetrics(caption).horizontalAdvance(QString::fromStdString(Application->Title()));
+    QVERIFY2(width >= title + 3 * bar, qPrintable(QString("%1 < %2 + 3 * %3").arg(width).arg(title).arg(bar)));
+  }
+
+  // A long task on the user-interface thread that lets the windows paint as it goes: the
+  // animation's timer runs and its new frames are painted before the task returns.
+  void paintsDuringALongTask() {
+    TAnimate a;
+    a.setProperty("CommonAVI", "aviFindFile");
+    a.SetActive(true);
+    a.resize(16, 16);
+    a.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&a));
+    QCoreApplication::processEvents();
+    int paints = 0;
+    qttest::EventCounter counter(&a, QEvent::Paint, paints);
+    const int first = a.Frame();
+    QElapsedTimer hang;  // a guard against a hang only
+    hang.start();
+    while ((a.Frame() == first || paints == 0) && hang.elapsed() < 60000) {
+      QThread::usleep(500);  // the task's work
+      Application->ProcessPaintMessages();
+    }
+    QVERIFY(a.Frame() != first);
+    QVERIFY(paints > 0);
   }
 
   void animation() {
