@@ -375,7 +375,8 @@ void TForm::SetVisible(bool Value) {
 void TForm::Update() {
   // A window system with a window manager maps the window some time after it was shown; what
   // is painted before that is lost. Wait for it (not for ever: later paints catch up).
-  if (isVisible()) WaitExposed(windowHandle(), kExposeWaitMs);
+  if (FJustShown && isVisible()) WaitExposed(windowHandle(), kExposeWaitMs);
+  FJustShown = false;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   repaint();
 }
@@ -409,6 +410,7 @@ void TForm::closeEvent(QCloseEvent* Event) {
 void TForm::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   FVisible = true;
+  if (!Event->spontaneous()) FJustShown = true;
   if (OnShow && !Event->spontaneous()) Application->Guard([&] { OnShow(this); });
 }
 

@@ -91,7 +91,7 @@ class TForm : public QWidget, public TComponent {
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }
   // Paints the form and its children now (not at the next turn of the event loop); a form just
-  // shown is first given a while to be mapped by the window system.
+  // shown is first given a while (at most 2 s) to be mapped by the window system.
   void Update();
   void Repaint() { Update(); }
   // Asks the form to close: OnClose decides (caHide by default; caNone keeps it open). Closing
@@ -135,6 +135,7 @@ class TForm : public QWidget, public TComponent {
   bool FVisible{false};
   bool FPlaced{false};
   bool FLoaded{false};
+  bool FJustShown{false};  // shown, and not yet waited for by Update
 };
 
 // The application object. One exists before any code runs (Application) and lives until the
