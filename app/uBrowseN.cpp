@@ -187,6 +187,7 @@ void TfrmBrowseN::LoadTree() {
     models->Parameters().ParamByName("BrandID")->SetValue(brandID);
     models->Open();
     for (; !models->Eof(); models->Next()) {
+      Application->ProcessPaintMessages();  // the splash and the main window go on painting
       const std::string modelID = models->FieldByName("ID")->AsString();
       const std::string modelName = models->FieldByName("Name")->AsString();
       TTreeNode* modelNode = items->AddChild(brandNode, modelName);

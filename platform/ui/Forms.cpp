@@ -3,9 +3,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QIcon>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
+#include <QPushButton>
 #include <QStyle>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWindow>
 #include <QHideEvent>
 #include <QShowEvent>
 #include <QFont>
@@ -150,6 +158,42 @@ void ApplyLayoutProperties(QWidget* Widget) {
   }
 }
 
+// How long showing a form waits for the window system to map it, and how often a long task on
+// the user-interface thread lets the windows paint.
+constexpr int kExposeWaitMs = 2000;
+constexpr int kPaintIntervalMs = 40;
+
+// Handles every event but user input until Window is exposed or Ms milliseconds have passed.
+void WaitExposed(QWindow* Window, int Ms) {
+  if (!Window || Window->isExposed()) return;
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (Window->isExposed() || clock.elapsed() >= Ms) loop.quit();
+  });
+  poll.start(5);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Push buttons show their focus as a dotted rectangle inside the face, whatever lies around
+// them (the style's own focus mark is on the edge, where a dark panel hides it).
+class TFocusRectStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  void drawControl(ControlElement Element, const QStyleOption* Option, QPainter* Painter,
+                   const QWidget* Widget) const override {
+    QProxyStyle::drawControl(Element, Option, Painter, Widget);
+    if (Element != CE_PushButton || !(Option->state & State_HasFocus)) return;
+    Painter->save();
+    Painter->setPen(QPen(Option->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
+    Painter->setBrush(Qt::NoBrush);
+    Painter->drawRect(Option->rect.adjusted(4, 4, -5, -5));
+    Painter->restore();
+  }
+};
+
 }  // namespace
 
 TApplication* Application = &TheApplication;
@@ -188,7 +232,11 @@ TForm::~TForm() {
 
 std::string TForm::Caption() const { return windowTitle().toStdString(); }
 
-void TForm::SetCaption(const std::string& Value) { setWindowTitle(QString::fromStdString(Value)); }
+void TForm::SetCaption(const std::string& Value) {
+  const bool bar = HasCaptionBar();
+  setWindowTitle(QString::fromStdString(Value));
+  if (FLoaded && bar != HasCaptionBar()) ApplyWindowFlags();
+}
 
 void TForm::SetWindowState(TWindowState Value) {
   FWindowState = Value;
@@ -215,10 +263,18 @@ void TForm::SetBorderIcons(TBorderIcons Value) {
   if (FLoaded) ApplyWindowFlags();
 }
 
+bool TForm::HasCaptionBar() const {
+  // A framed form without border icons and without a caption shows no caption bar.
+  return FBorderStyle != bsNone && (FBorderIcons != 0 || !windowTitle().isEmpty());
+}
+
 void TForm::ApplyWindowFlags() {
   Qt::WindowFlags flags = Qt::Window;
   if (FBorderStyle == bsNone) {
     flags |= Qt::FramelessWindowHint;
+  } else if (!HasCaptionBar()) {
+    // Without a title hint the window manager draws no caption bar and no buttons.
+    flags |= Qt::CustomizeWindowHint;
   } else {
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (FBorderIcons & biSystemMenu) {
@@ -255,6 +311,8 @@ void TForm::FormLoaded() {
   if (property("Visible").isValid()) FVisible = property("Visible").toBool();
   ApplyLayoutProperties(this);
   for (QWidget* child : findChildren<QWidget*>()) ApplyLayoutProperties(child);
+  // Enter and the keypad's Enter click the focused push button, as Space does.
+  for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(true);
   ApplyWindowFlags();
   BindLayoutEvents();
 
@@ -288,10 +346,10 @@ void TForm::PlaceOnFirstShow() {
       break;
   }
   // The client areas share their centre (frames are the window system's and may come later).
+  // A maximised form keeps this place and its layout's size as the ones it is restored to.
   if (around.isValid())
     setGeometry(around.x() + (around.width() - width()) / 2, around.y() + (around.height() - height()) / 2, width(),
                 height());
-  if (FWindowState == wsMaximized) setGeometry(desktop);
 }
 
 void TForm::SetVisible(bool Value) {
@@ -315,6 +373,10 @@ void TForm::SetVisible(bool Value) {
 }
 
 void TForm::Update() {
+  // A window system with a window manager maps the window some time after it was shown; what
+  // is painted before that is lost. Wait for it (not for ever: later paints catch up).
+  if (FJustShown && isVisible()) WaitExposed(windowHandle(), kExposeWaitMs);
+  FJustShown = false;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   repaint();
 }
@@ -348,6 +410,7 @@ void TForm::closeEvent(QCloseEvent* Event) {
 void TForm::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   FVisible = true;
+  if (!Event->spontaneous()) FJustShown = true;
   if (OnShow && !Event->spontaneous()) Application->Guard([&] { OnShow(this); });
 }
 
@@ -385,6 +448,8 @@ void TApplication::Initialize() {
     FQtApp = std::make_unique<QApplication>(argc, argv);
   }
   QGuiApplication::setQuitOnLastWindowClosed(false);
+  if (!dynamic_cast<TFocusRectStyle*>(QApplication::style()))
+    QApplication::setStyle(new TFocusRectStyle(QApplication::style()->name()));
   // The layouts name the system's fixed-pitch font, and a sans-serif font whose character
   // widths their pixel sizes were made for: Liberation Sans comes closest (at 8 points and 96
   // dots per inch a digit is 6 pixels wide, as there).
@@ -407,6 +472,14 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TApplication::ProcessPaintMessages() {
+  if (FPaintClock.isValid() && FPaintClock.elapsed() < kPaintIntervalMs) return;
+  FPaintClock.start();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // The repaints that the events just handled asked for (a timer's next frame).
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
 
 void TApplication::HandleException(const std::exception& E) {
   if (dynamic_cast<const EAbort*>(&E)) return;

@@ -24,6 +24,7 @@
 //   on a tree view:     OnChange (TTVChangedEvent)
 //   on a masked edit:   OnKeyPress (TKeyPressEvent)
 // A name the form does not publish, or one published with another event type, raises EReadError.
+#include <QElapsedTimer>
 #include <QWidget>
 #include <any>
 #include <cstdint>
@@ -89,7 +90,8 @@ class TForm : public QWidget, public TComponent {
   void SetVisible(bool Value);
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }
-  // Paints the form and its children now (not at the next turn of the event loop).
+  // Paints the form and its children now (not at the next turn of the event loop); a form just
+  // shown is first given a while (at most 2 s) to be mapped by the window system.
   void Update();
   void Repaint() { Update(); }
   // Asks the form to close: OnClose decides (caHide by default; caNone keeps it open). Closing
@@ -116,6 +118,7 @@ class TForm : public QWidget, public TComponent {
   void changeEvent(QEvent* Event) override;
 
  private:
+  bool HasCaptionBar() const;
   void ApplyWindowFlags();
   void PlaceOnFirstShow();
   void BindLayoutEvents();
@@ -132,6 +135,7 @@ class TForm : public QWidget, public TComponent {
   bool FVisible{false};
   bool FPlaced{false};
   bool FLoaded{false};
+  bool FJustShown{false};  // shown, and not yet waited for by Update
 };
 
 // The application object. One exists before any code runs (Application) and lives until the
@@ -177,6 +181,10 @@ class TApplication : public TComponent {
   bool Terminated() const { return FTerminated; }
   // Handles the events waiting now.
   void ProcessMessages();
+  // For a long task on the user-interface thread, called as it goes: at most every 40 ms,
+  // handles the waiting events but user input (that waits for the message loop) and paints,
+  // so that the windows show and their timers run.
+  void ProcessPaintMessages();
 
   // The default handler of an exception that leaves an event handler: EAbort is silent, any
   // other shows its message in a message box.
@@ -205,6 +213,7 @@ class TApplication : public TComponent {
   TForm* FMainForm{nullptr};
   bool FTerminated{false};
   bool FRunning{false};
+  QElapsedTimer FPaintClock;
   std::unique_ptr<QApplication> FQtApp;
 };
 

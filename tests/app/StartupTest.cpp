@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -373,16 +374,75 @@ class StartupTest : public QObject {
     QVERIFY(!Application->Terminated());
   }
 
+  // Enter and the keypad's Enter click the focused push button of the main, browse and search
+  // windows; the focus shows on the main window's navy panel.
+  void enterClicksTheFocusedButton() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    frmMain->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frmMain));
+    frmMain->btnSearch->setFocus();
+    const QImage unfocused = frmMain->btnBrowse->grab().toImage();
+    frmMain->btnBrowse->setFocus();
+    QVERIFY(frmMain->btnBrowse->hasFocus());
+    const QImage focused = frmMain->btnBrowse->grab().toImage();
+    // A mark of clear contrast inside the face, away from the panel around the button.
+    const QRect face = frmMain->btnBrowse->rect().adjusted(3, 3, -3, -3);
+    int marked = 0;
+    for (int y = face.top(); y <= face.bottom(); ++y)
+      for (int x = face.left(); x <= face.right(); ++x)
+        if (std::abs(qGray(focused.pixel(x, y)) - qGray(unfocused.pixel(x, y))) > 96) ++marked;
+    QVERIFY2(marked > 100, qPrintable(QString::number(marked)));
+
+    QTest::keyClick(frmMain->btnBrowse, Qt::Key_Return);
+    QVERIFY(frmBrowseN->isVisible());
+    frmBrowseN->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frmBrowseN));
+    frmBrowseN->btnGoToSearch->setFocus();
+    QTest::keyClick(frmBrowseN->btnGoToSearch, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(frmSearch->isVisible());
+    QVERIFY(!frmBrowseN->isVisible());
+    frmSearch->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frmSearch));
+    frmSearch->btnBrowse->setFocus();
+    QTest::keyClick(frmSearch->btnBrowse, Qt::Key_Return);
+    QVERIFY(frmBrowseN->isVisible());
+    QVERIFY(!frmSearch->isVisible());
+  }
+
+  // Maximised at first; restored, each result window has its layout's 800 x 600 in the middle
+  // of the desktop.
+  void resultWindowsRestoreToTheirLayoutSize() {
+    if (!HaveCatalogues()) QSKIP("test catalogues not built");
+    ProgramFolder("edge");
+    StartProgram();
+    const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect restored(desktop.x() + (desktop.width() - 800) / 2, desktop.y() + (desktop.height() - 600) / 2, 800,
+                         600);
+    for (TForm* form : {static_cast<TForm*>(frmBrowseN), static_cast<TForm*>(frmSearch)}) {
+      form->Show();
+      QVERIFY(form->isMaximized());
+      QTRY_COMPARE(form->frameGeometry().size(), desktop.size());
+      QCOMPARE(form->normalGeometry(), restored);
+      form->showNormal();
+      QTRY_COMPARE(form->size(), restored.size());
+      // (the offscreen window system may shift a restored window by its frame)
+      QVERIFY((form->geometry().center() - restored.center()).manhattanLength() <= 4);
+    }
+  }
+
   void splashWindow() {
     if (!HaveCatalogues()) QSKIP("test catalogues not built");
     ProgramFolder("edge");
     StartProgram();
+    // No caption bar and no caption buttons, but not frameless.
     const Qt::WindowFlags flags = frmSplash->windowFlags();
     QVERIFY(flags & Qt::CustomizeWindowHint);
-    QVERIFY(flags & Qt::WindowTitleHint);
-    for (Qt::WindowType button : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
-                                  Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
-      QVERIFY(!(flags & button));
+    for (Qt::WindowType hint : {Qt::WindowTitleHint, Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint,
+                                Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
+                                Qt::WindowContextHelpButtonHint, Qt::FramelessWindowHint})
+      QVERIFY(!(flags & hint));
     QCOMPARE(frmSplash->size(), QSize(236, 129));
     QCOMPARE(frmSplash->minimumSize(), frmSplash->maximumSize());
     QCOMPARE(frmSplash->palette().color(QPalette::Window), QColor(Qt::white));
@@ -410,17 +470,25 @@ class StartupTest : public QObject {
     if (!HaveCatalogues()) QSKIP("test catalogues not built");
     ProgramFolder("edge");
     StartProgram();
-    int moves = 0, wrong = 0;
+    // The splash goes on painting while the tree loads (a repaint asked for before the load
+    // is done during it; the load lets the windows paint at most every 40 ms).
+    QTest::qWait(60);
+    int paints = 0;
+    qttest::EventCounter counter(frmSplash, QEvent::Paint, paints);
+    frmSplash->update();
+    int moves = 0, wrong = 0, paintedBy = -1;
     DM->qryFillEngines->AfterScroll = [&](TDataSet*) {
       ++moves;
       TTreeView* tree = frmBrowseN->treeMenu;
       if (!frmSplash->isVisible() || !tree->isHidden() || tree->isEnabled()) ++wrong;
+      if (paintedBy < 0 && paints > 0) paintedBy = moves;
     };
     frmBrowseN->FreeTreeData();  // the records of the first load
     frmBrowseN->LoadTree();
     DM->qryFillEngines->AfterScroll = nullptr;
     QVERIFY(moves > 0);
     QCOMPARE(wrong, 0);
+    QVERIFY(paintedBy > 0);
     QVERIFY(!frmSplash->isVisible());
     QVERIFY(!frmBrowseN->treeMenu->isHidden());
     QVERIFY(frmBrowseN->treeMenu->isEnabled());

@@ -83,6 +83,24 @@ class MessageBoxes {
   QTimer FTimer;
 };
 
+// Counts the events of one type that reach a widget while the object lives.
+class EventCounter : public QObject {
+ public:
+  EventCounter(QObject* Watched, QEvent::Type Type, int& Count) : FWatched(Watched), FType(Type), FCount(Count) {
+    Watched->installEventFilter(this);
+  }
+  ~EventCounter() override { FWatched->removeEventFilter(this); }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched == FWatched && Event->type() == FType) ++FCount;
+    return false;
+  }
+
+ private:
+  QObject* FWatched;
+  QEvent::Type FType;
+  int& FCount;
+};
+
 // A safety net for a test that runs an event loop: a loop still running after Ms milliseconds
 // is asked to end, so the test fails (TimedOut) instead of hanging. Disarmed when it goes.
 class LoopSafetyNet {

@@ -4,11 +4,15 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QTest>
@@ -134,7 +138,8 @@ class FormsTest : public QObject {
     QVERIFY(!(f & Qt::WindowStaysOnTopHint));
     QCOMPARE(plain.BorderStyle(), bsSizeable);
 
-    TTestForm bare(nullptr, {{"BorderIcons", "[]"}, {"BorderStyle", "bsSingle"}});
+    // No border icons: a caption bar without buttons, and none at all without a caption.
+    TTestForm bare(nullptr, {{"BorderIcons", "[]"}, {"BorderStyle", "bsSingle"}, {"windowTitle", "Заглавие"}});
     f = bare.windowFlags();
     QVERIFY(f & Qt::WindowTitleHint);
     for (Qt::WindowType b : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
@@ -143,6 +148,16 @@ class FormsTest : public QObject {
     QCOMPARE(bare.BorderIcons(), TBorderIcons{0});
     QCOMPARE(bare.minimumSize(), QSize(300, 200));
     QCOMPARE(bare.maximumSize(), QSize(300, 200));
+    bare.SetCaption("");
+    f = bare.windowFlags();
+    QVERIFY(f & Qt::CustomizeWindowHint);
+    QVERIFY(!(f & (Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::FramelessWindowHint)));
+    QCOMPARE(bare.minimumSize(), QSize(300, 200));
+    bare.SetCaption("Отново");
+    QVERIFY(bare.windowFlags() & Qt::WindowTitleHint);
+    TTestForm untitled(nullptr, {{"BorderIcons", "[]"}});
+    QVERIFY(!(untitled.windowFlags() & Qt::WindowTitleHint));
 
     TTestForm some(nullptr, {{"BorderIcons", "[biSystemMenu, biMinimize]"}, {"FormStyle", "fsStayOnTop"}});
     f = some.windowFlags();
@@ -228,10 +243,16 @@ class FormsTest : public QObject {
     splash.Show();
     QCOMPARE(splash.pos(), QPoint(5, 5));
 
+    // A maximised form is restored to its own size, placed by Position.
     TTestForm big(nullptr, {{"WindowState", "wsMaximized"}, {"Position", "poDesktopCenter"}});
     big.Show();
     QVERIFY(big.isMaximized());
-    QCOMPARE(big.size(), desktop.size());
+    QTRY_COMPARE(big.frameGeometry().size(), desktop.size());
+    const QRect restored(desktop.x() + (desktop.width() - 300) / 2, desktop.y() + (desktop.height() - 200) / 2, 300,
+                         200);
+    QCOMPARE(big.normalGeometry(), restored);
+    big.showNormal();
+    QTRY_COMPARE(big.geometry(), restored);
   }
 
   void closing() {
@@ -386,6 +407,41 @@ class FormsTest : public QObject {
     ShowMessage("Под строеж!");
     QCOMPARE(boxes.Captions, QStringList{"KELV каталог"});
     QCOMPARE(boxes.Texts, QStringList{"Под строеж!"});
+
+    // A short text under a long title: the box leaves the title room beside three caption
+    // buttons in a bold caption font.
+    Application->SetTitle("KELV електронен каталог на изпускателни системи");
+    int width = 0;
+    boxes.OnShown = [&](QMessageBox* Box) { width = Box->width(); };
+    ShowMessage("Да");
+    QFont caption = QApplication::font("QMdiSubWindowTitleBar");
+    caption.setBold(true);
+    const int bar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int title = QFontMetrics(caption).horizontalAdvance(QString::fromStdString(Application->Title()));
+    QVERIFY2(width >= title + 3 * bar, qPrintable(QString("%1 < %2 + 3 * %3").arg(width).arg(title).arg(bar)));
+  }
+
+  // A long task on the user-interface thread that lets the windows paint as it goes: the
+  // animation's timer runs and its new frames are painted before the task returns.
+  void paintsDuringALongTask() {
+    TAnimate a;
+    a.setProperty("CommonAVI", "aviFindFile");
+    a.SetActive(true);
+    a.resize(16, 16);
+    a.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&a));
+    QCoreApplication::processEvents();
+    int paints = 0;
+    qttest::EventCounter counter(&a, QEvent::Paint, paints);
+    const int first = a.Frame();
+    QElapsedTimer hang;  // a guard against a hang only
+    hang.start();
+    while ((a.Frame() == first || paints == 0) && hang.elapsed() < 60000) {
+      QThread::usleep(500);  // the task's work
+      Application->ProcessPaintMessages();
+    }
+    QVERIFY(a.Frame() != first);
+    QVERIFY(paints > 0);
   }
 
   void animation() {
