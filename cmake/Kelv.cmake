@@ -1,7 +1,8 @@
 # Helpers shared by every folder.
 #
 #   kelv_library(name [QT] SOURCES ... DEPS ...)   static library; QT: built only when Qt is (not in fuzz builds)
-#   kelv_test(name SOURCES ... DEPS ...)           GoogleTest executable, cases discovered by ctest
+#   kelv_test(name [SERIAL] SOURCES ... DEPS ...)  GoogleTest executable, cases discovered by ctest
+#                                                   (SERIAL: each case runs alone)
 #   kelv_qtest(name SOURCES ... DEPS ...)          Qt Test executable, one ctest entry
 #   kelv_fuzz(name SOURCES ... DEPS ... CORPUS d)  libFuzzer target (fuzz builds only) with its seed corpus
 #   kelv_bench(name SOURCES ... DEPS ...)          Google Benchmark executable
@@ -28,7 +29,7 @@ function(kelv_test name)
   if(KELV_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "SERIAL" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
@@ -38,7 +39,7 @@ function(kelv_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${KELV_TEST_ENV}" TIMEOUT ${A_TIMEOUT})
+    PROPERTIES ENVIRONMENT "${KELV_TEST_ENV}" TIMEOUT ${A_TIMEOUT} RUN_SERIAL ${A_SERIAL})
 endfunction()
 
 function(kelv_qtest name)
