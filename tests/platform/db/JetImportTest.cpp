@@ -177,6 +177,18 @@ void ExpectSameAsMdbExport(const fs::path& file) {
   }
 }
 
+// A query opened on the database file File.
+struct OpenedQuery {
+  TADOConnection Conn{nullptr};
+  TADOQuery Q{nullptr};
+  OpenedQuery(const fs::path& File, const std::string& Sql) {
+    Conn.SetConnectionString(ConnectionString(File));
+    Q.SetConnection(&Conn);
+    Q.SQL()->SetText(Sql);
+    Q.Open();
+  }
+};
+
 }  // namespace
 
 TEST(JetImport, EveryRealJetFileMatchesMdbExport) {
@@ -288,12 +300,8 @@ TEST(JetImport, ExtremeValuesAreExact) {
   SKIP_WITHOUT_CATALOGUE("types");
   for (const char* name : {"types", "types-plain"}) {
     SCOPED_TRACE(name);
-    TADOConnection conn(nullptr);
-    conn.SetConnectionString(ConnectionString(dbtest::Catalogue(name)));
-    TADOQuery q(nullptr);
-    q.SetConnection(&conn);
-    q.SQL()->SetText("SELECT * FROM Extremes ORDER BY ID");
-    q.Open();
+    OpenedQuery opened(dbtest::Catalogue(name), "SELECT * FROM Extremes ORDER BY ID");
+    TADOQuery& q = opened.Q;
     ASSERT_EQ(q.RecordCount(), 5);
     EXPECT_EQ(q.FieldByName("Money")->DataType(), ftCurrency);
     const std::vector<std::pair<std::string, std::string>> want = {{"0100-01-01 00:00:00", "-922337203685477.5808"},
@@ -356,12 +364,8 @@ TEST(JetImport, OleObjectsAndDeletedColumns) {
   db.Tables.push_back(t);
   jet4::SaveDatabase(db, (dir / "parts.mdb").string());
 
-  TADOConnection conn(nullptr);
-  conn.SetConnectionString(ConnectionString(dir / "parts.mdb"));
-  TADOQuery q(nullptr);
-  q.SetConnection(&conn);
-  q.SQL()->SetText("SELECT * FROM Parts");
-  q.Open();
+  OpenedQuery opened(dir / "parts.mdb", "SELECT * FROM Parts");
+  TADOQuery& q = opened.Q;
   ASSERT_EQ(q.FieldCount(), 5);
   EXPECT_EQ(q.Fields()[2]->FieldName(), "Code");
   EXPECT_EQ(q.FieldByName("Drawing")->DataType(), ftBlob);
@@ -379,7 +383,7 @@ TEST(JetImport, OleObjectsAndDeletedColumns) {
   }
   std::vector<std::string> indexed;
   sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(conn.Handle(),
+  sqlite3_prepare_v2(opened.Conn.Handle(),
                      "SELECT group_concat(i.name, ',') FROM sqlite_master AS m, pragma_index_info(m.name) AS i "
                      "WHERE m.type = 'index' GROUP BY m.name ORDER BY m.name",
                      -1, &s, nullptr);
