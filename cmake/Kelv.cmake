@@ -1,7 +1,8 @@
 # Helpers shared by every folder.
 #
 #   kelv_library(name [QT] SOURCES ... DEPS ...)   static library; QT: built only when Qt is (not in fuzz builds)
-#   kelv_test(name SOURCES ... DEPS ...)           GoogleTest executable, cases discovered by ctest
+#   kelv_test(name [SERIAL] SOURCES ... DEPS ...)  GoogleTest executable, cases discovered by ctest
+#                                                   (SERIAL: each case runs alone)
 #   kelv_qtest(name SOURCES ... DEPS ...)          Qt Test executable, one ctest entry
 #   kelv_fuzz(name SOURCES ... DEPS ... CORPUS d)  libFuzzer target (fuzz builds only) with its seed corpus
 #   kelv_bench(name SOURCES ... DEPS ...)          Google Benchmark executable
@@ -13,6 +14,9 @@ set(KELV_TEST_ENV
   "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+# A test's time limit is a hang guard only, far beyond what any test takes on a loaded machine:
+# slowness must never fail a test.
+set(KELV_TEST_TIMEOUT 1500)
 
 function(kelv_library name)
   cmake_parse_arguments(A "QT" "" "SOURCES;DEPS" ${ARGN})
@@ -28,17 +32,29 @@ function(kelv_test name)
   if(KELV_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "SERIAL" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   if(NOT A_TIMEOUT)
-    set(A_TIMEOUT 300)
+    set(A_TIMEOUT ${KELV_TEST_TIMEOUT})
   endif()
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_DEPS} kelv_testsupport GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${KELV_TEST_ENV}" TIMEOUT ${A_TIMEOUT})
+    DISCOVERY_TIMEOUT 600
+    TEST_LIST ${name}_TESTS)
+  # The properties of the discovered cases, set once ctest has them: a list (the environment)
+  # passed through gtest_discover_tests's PROPERTIES falls apart into words, and the words after
+  # it (the time limit) with it.
+  if(A_SERIAL)
+    set(serial TRUE)
+  else()
+    set(serial FALSE)
+  endif()
+  set(properties "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
+  file(GENERATE OUTPUT ${properties} CONTENT
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${KELV_TEST_ENV}\" TIMEOUT ${A_TIMEOUT} RUN_SERIAL ${serial})\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
 endfunction()
 
 function(kelv_qtest name)
@@ -47,7 +63,7 @@ function(kelv_qtest name)
   endif()
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   if(NOT A_TIMEOUT)
-    set(A_TIMEOUT 300)
+    set(A_TIMEOUT ${KELV_TEST_TIMEOUT})
   endif()
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)

@@ -127,7 +127,7 @@ void TADOConnection::SetConnected(bool Value) {
     const std::string path = source.empty() ? std::string() : FindFileNoCase(source);
     if (path.empty()) throw Exception("Could not find file '" + source + "'.");
     kelvdb::ImportOptions options;
-    options.TimeoutSeconds = FConnectionTimeout;
+    options.CpuSeconds = FConnectionTimeout;
     FDb = kelvdb::ImportJetFile(path, options);
   } else {
     for (TADOQuery* q : std::vector<TADOQuery*>(FDataSets)) {
@@ -492,7 +492,8 @@ void TADOQuery::InternalOpen(kelvdb::ResultSet& Rows, const FilterRequest* Filte
     const int col = Rows.FindColumn(Filter->Field);
     if (col < 0) throw Exception(Prefix() + "Filter: field '" + Filter->Field + "' not found");
     const kelvdb::ColumnInfo& c = Rows.Columns[static_cast<std::size_t>(col)];
-    if (t.Simple && !c.Table.empty() && kelvdb::CountTableRefs(t, c.Table) == 1) {
+    // Currency is stored in ten-thousandths: the dataset compares it itself.
+    if (t.Simple && !c.Table.empty() && c.Type != ftCurrency && kelvdb::CountTableRefs(t, c.Table) == 1) {
       FConnection->EnsureIndex(c.Table, {c.Origin});
       const std::string cond = kelvdb::QuoteIdent(c.Table) + "." + kelvdb::QuoteIdent(c.Origin) + " = ?" +
                                std::to_string(t.ParamNames.size() + 1);
@@ -528,7 +529,8 @@ void TADOQuery::InternalOpen(kelvdb::ResultSet& Rows, const FilterRequest* Filte
       kelvdb::Cell cell;
       switch (sqlite3_column_type(stmt, i)) {
         case SQLITE_INTEGER:
-          cell.Type = kelvdb::CellType::Integer;
+          cell.Type = Rows.Columns[static_cast<std::size_t>(i)].Type == ftCurrency ? kelvdb::CellType::Currency
+                                                                                   : kelvdb::CellType::Integer;
           cell.I = sqlite3_column_int64(stmt, i);
           break;
         case SQLITE_FLOAT:

@@ -52,8 +52,9 @@ class TADOConnection : public TComponent {
   void Open() { SetConnected(true); }
   void Close() { SetConnected(false); }
 
-  // Longest time (seconds) that reading the file may take before connecting fails; 0 (the
-  // default) allows 5 s plus 1 s per 8 MiB of file.
+  // Most processor time (seconds) that reading the file may use before connecting fails; 0 (the
+  // default) allows 30 s plus 1 s per MiB of file. Processor time, not the clock: a busy machine
+  // reads more slowly, never less.
   int ConnectionTimeout() const { return FConnectionTimeout; }
   void SetConnectionTimeout(int Value) { FConnectionTimeout = Value < 0 ? 0 : Value; }
 

@@ -12,6 +12,16 @@
 
 namespace kelvdb {
 
+namespace {
+
+std::string_view TrimBlanks(std::string_view S) {
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
+  while (!S.empty() && (S.back() == ' ' || S.back() == '\t')) S.remove_suffix(1);
+  return S;
+}
+
+}  // namespace
+
 int ResultSet::FindColumn(std::string_view Name) const {
   for (std::size_t i = 0; i < Visible && i < Columns.size(); ++i)
     if (AnsiSameText(Columns[i].Name, Name)) return static_cast<int>(i);
@@ -69,10 +79,53 @@ void NameColumns(ResultSet& Rows) {
   }
 }
 
+std::string FormatCurrency(std::int64_t TenThousandths) {
+  const bool negative = TenThousandths < 0;
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(TenThousandths) : static_cast<std::uint64_t>(TenThousandths);
+  std::string text = (negative ? "-" : "") + std::to_string(magnitude / 10000);
+  if (std::uint64_t fraction = magnitude % 10000) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, ".%04u", static_cast<unsigned>(fraction));
+    text += digits;
+    while (text.back() == '0') text.pop_back();
+  }
+  return text;
+}
+
+bool ParseCurrency(std::string_view Text, std::int64_t& TenThousandths) {
+  const bool negative = !Text.empty() && Text.front() == '-';
+  if (negative || (!Text.empty() && Text.front() == '+')) Text.remove_prefix(1);
+  const std::size_t dot = Text.find('.');
+  const std::string_view whole = Text.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : Text.substr(dot + 1);
+  if (whole.empty() && fraction.empty()) return false;
+  const auto digits = [](std::string_view D) {
+    return std::all_of(D.begin(), D.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(whole) || !digits(fraction)) return false;
+  // The magnitude may reach 2^63 ten-thousandths, for the most negative amount.
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+  std::uint64_t v = 0;
+  for (std::size_t k = 0; k < whole.size() + 4; ++k) {
+    const char c = k < whole.size() ? whole[k] : k - whole.size() < fraction.size() ? fraction[k - whole.size()] : '0';
+    if (v > (kLimit - static_cast<std::uint64_t>(c - '0')) / 10) return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (fraction.size() > 4 && fraction.substr(4).find_first_not_of('0') != std::string_view::npos) return false;
+  if (!negative && v == kLimit) return false;
+  TenThousandths = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+  return true;
+}
+
 bool CellMatches(const ResultSet& Rows, const Cell& C, std::string_view Value) {
   switch (C.Type) {
     case CellType::Null:
       return false;
+    case CellType::Currency: {
+      std::int64_t v = 0;
+      return ParseCurrency(TrimBlanks(Value), v) && v == C.I;
+    }
     case CellType::Text:
       return CollateEqual(Rows.TextOf(C), Value);
     case CellType::Blob:
@@ -117,11 +170,7 @@ std::string FormatReal(double D) {
   return buf;
 }
 
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
-  while (!S.empty() && (S.back() == ' ' || S.back() == '\t')) S.remove_suffix(1);
-  return S;
-}
+using kelvdb::TrimBlanks;
 
 }  // namespace
 
@@ -168,6 +217,7 @@ std::string TField::AsStringAt(int RecNo) const {
     case CellType::Null: return {};
     case CellType::Integer: return std::to_string(c.I);
     case CellType::Real: return FormatReal(c.D);
+    case CellType::Currency: return kelvdb::FormatCurrency(c.I);
     case CellType::Text:
     case CellType::Blob: return std::string(rows.TextOf(c));
   }
@@ -183,9 +233,15 @@ std::int32_t TField::AsInteger() const {
     case CellType::Null: return 0;
     case CellType::Integer: return static_cast<std::int32_t>(c.I);
     case CellType::Real: return static_cast<std::int32_t>(std::llround(c.D));
+    case CellType::Currency: {  // rounded half away from zero, as llround
+      std::int64_t v = c.I / 10000;
+      const std::int64_t rest = c.I % 10000;
+      v += rest >= 5000 ? 1 : rest <= -5000 ? -1 : 0;
+      return static_cast<std::int32_t>(v);
+    }
     case CellType::Text:
     case CellType::Blob: {
-      const std::string_view t = Trim(rows.TextOf(c));
+      const std::string_view t = TrimBlanks(rows.TextOf(c));
       std::int32_t v = 0;
       const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
       if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size())
@@ -203,11 +259,12 @@ bool TField::AsBoolean() const {
   const Cell& c = rows.Cells[static_cast<std::size_t>(i)];
   switch (c.Type) {
     case CellType::Null: return false;
-    case CellType::Integer: return c.I != 0;
+    case CellType::Integer:
+    case CellType::Currency: return c.I != 0;
     case CellType::Real: return c.D != 0;
     case CellType::Text:
     case CellType::Blob: {
-      const std::string_view t = Trim(rows.TextOf(c));
+      const std::string_view t = TrimBlanks(rows.TextOf(c));
       if (!t.empty() && (t[0] == 'T' || t[0] == 't' || t[0] == 'Y' || t[0] == 'y')) return true;
       if (!t.empty() && (t[0] == 'F' || t[0] == 'f' || t[0] == 'N' || t[0] == 'n')) return false;
       throw EConvertError("'" + std::string(rows.TextOf(c)) + "' is not a valid boolean value");
@@ -225,9 +282,15 @@ double TField::AsFloat() const {
     case CellType::Null: return 0;
     case CellType::Integer: return static_cast<double>(c.I);
     case CellType::Real: return c.D;
+    case CellType::Currency: {  // the double nearest the exact amount
+      const std::string text = kelvdb::FormatCurrency(c.I);
+      double v = 0;
+      std::from_chars(text.data(), text.data() + text.size(), v);
+      return v;
+    }
     case CellType::Text:
     case CellType::Blob: {
-      const std::string_view t = Trim(rows.TextOf(c));
+      const std::string_view t = TrimBlanks(rows.TextOf(c));
       double v = 0;
       const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
       if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size())

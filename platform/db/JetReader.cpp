@@ -3,8 +3,13 @@
 //
 // libmdb finds the tables, their data pages (mdb_read_next_dpg) and the column values of each
 // row (mdb_crack_row); the values themselves are decoded here, which is several times faster than
-// libmdb's conversion of every value to text (printf, iconv and a heap block each) and keeps a
-// null apart from an empty text. Long values (memo), GUIDs and decimals still go through libmdb.
+// libmdb's conversion of every value to text (printf, iconv and a heap block each), keeps a null
+// apart from an empty text, and is exact where libmdb is not: dates before 1900 or after 4636,
+// currency beyond 15 digits, memo text beyond the Basic Multilingual Plane. Long values (memo
+// and OLE) are read here from the file image, every step bounded; GUIDs and decimals still go
+// through libmdb. Whether the file is damaged is judged by what the reader gets (values inside
+// their pages, long values whole, as many rows as each table declares), never by what libmdb
+// prints: it complains about valid files too.
 #include "platform/db/Collation.h"
 #include "platform/db/JetImport.h"
 #include "platform/db/JetSql.h"
@@ -15,28 +20,34 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace kelvdb {
 namespace {
 
 constexpr std::size_t kPageSize = 4096;
-// libmdb cuts a long value (memo) at its bind size less one byte; the size follows the file, so
-// that no value the file can hold is cut (UCS-2 gives at most 3 UTF-8 bytes per 2 bytes).
-std::size_t BindSizeFor(std::size_t FileSize) {
-  return std::clamp<std::size_t>(FileSize / 2 * 3 + 16, 256 * 1024, std::size_t{1} << 30);
-}
+constexpr std::size_t kRowCountOffset = 12;  // of a data page; the row offsets follow
 constexpr std::uint64_t kMaxFileSize = 2ull << 30;  // Jet 4.0's own limit
 constexpr unsigned kBatch = 32;                      // rows per INSERT
 
 enum class Kind { Int, Real, Text, Blob };
+
+std::atomic<std::uint64_t> Progress{0};
+
+// The file image the reader works on.
+struct Image {
+  const unsigned char* Data{nullptr};
+  std::size_t Size{0};
+};
 
 struct ColumnPlan {
   std::string Name;
@@ -86,7 +97,7 @@ ColumnPlan PlanColumn(const MdbColumn* c) {
       p.Auto = c->is_long_auto != 0;
       p.Decl = p.Auto ? "JetAutoNumber INTEGER" : "JetLong INTEGER", p.K = Kind::Int;
       break;
-    case MDB_MONEY: p.Decl = "JetCurrency REAL", p.K = Kind::Real; break;
+    case MDB_MONEY: p.Decl = "JetCurrency INTEGER", p.K = Kind::Int; break;
     case MDB_FLOAT: p.Decl = "JetSingle REAL", p.K = Kind::Real; break;
     case MDB_DOUBLE: p.Decl = "JetDouble REAL", p.K = Kind::Real; break;
     case MDB_NUMERIC: p.Decl = "JetNumeric REAL", p.K = Kind::Real; break;
@@ -177,6 +188,93 @@ T Read(const unsigned char* P) {
   return v;
 }
 
+// A Jet date as "YYYY-MM-DD HH:MM:SS": days since 1899-12-30, the time of day as the fraction
+// counted away from zero (-1.25 is 1899-12-29 06:00), rounded to the second. False for a day
+// count outside Jet's years 100 to 9999.
+bool FormatJetDate(double Days, std::string& Out) {
+  constexpr std::int64_t kFirstDay = -657434;  // 0100-01-01
+  constexpr std::int64_t kLastDay = 2958465;   // 9999-12-31
+  if (!(Days > static_cast<double>(kFirstDay - 1) && Days < static_cast<double>(kLastDay + 1))) return false;
+  const double whole = std::trunc(Days);
+  std::int64_t day = static_cast<std::int64_t>(whole);
+  std::int64_t secs = std::llround(std::fabs(Days - whole) * 86400.0);
+  if (secs >= 86400) secs -= 86400, ++day;
+  if (day > kLastDay) day = kLastDay, secs = 86399;
+  // Civil date from the days since 1970-01-01 (proleptic Gregorian calendar).
+  const std::int64_t z = day - 25569 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<std::int64_t>(z - era * 146097);
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(y), static_cast<int>(m),
+                static_cast<int>(d), static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                static_cast<int>(secs % 60));
+  Out = text;
+  return true;
+}
+
+// The bytes of one row of a long-value page, named by a data pointer (page << 8 | row).
+std::string LongValueRow(const Image& Img, std::uint32_t Pointer, const unsigned char*& Row, std::size_t& Length) {
+  const std::uint64_t page = Pointer >> 8;
+  const unsigned row = Pointer & 0xFF;
+  if (page == 0 || (page + 1) * kPageSize > Img.Size) return "a long value lies outside the file";
+  const unsigned char* p = Img.Data + page * kPageSize;
+  if (p[0] != 0x01 || std::memcmp(p + 4, "LVAL", 4) != 0) return "a long value lies on a page of another kind";
+  const unsigned rows = Read<std::uint16_t>(p + kRowCountOffset);
+  if (row >= rows || kRowCountOffset + 2 + 2 * std::size_t{rows} > kPageSize) return "a long value cannot be found";
+  const unsigned entry = Read<std::uint16_t>(p + kRowCountOffset + 2 + 2 * row);
+  const std::size_t start = entry & 0x1FFF;
+  const std::size_t end = row == 0 ? kPageSize : Read<std::uint16_t>(p + kRowCountOffset + 2 * row) & 0x1FFF;
+  if ((entry & 0xC000) != 0 || start < kRowCountOffset + 2 + 2 * std::size_t{rows} || end > kPageSize || start > end)
+    return "a long value cannot be found";
+  Row = p + start;
+  Length = end - start;
+  return {};
+}
+
+// A long value (memo or OLE) from its 12-byte field: the length and the kind in the first four
+// bytes (0x80: the bytes follow the field; 0x40: one row of a long-value page; 0: a chain of
+// such rows, each the data pointer of the next and a piece of the value), the data pointer in
+// the next four.
+std::string ReadLongValue(const Image& Img, const unsigned char* Field, std::size_t FieldSize, std::string& Out) {
+  if (FieldSize < 12) return "a long value is too short";
+  const std::uint32_t head = Read<std::uint32_t>(Field);
+  const std::size_t length = head & 0x3FFFFFFF;
+  std::uint32_t pointer = Read<std::uint32_t>(Field + 4);
+  if (length > Img.Size) return "a long value is longer than the file";
+  Out.clear();
+  if (head & 0x80000000u) {
+    if (FieldSize - 12 < length) return "a long value is cut short";
+    Out.assign(reinterpret_cast<const char*>(Field + 12), length);
+    return {};
+  }
+  const unsigned char* row = nullptr;
+  std::size_t n = 0;
+  if (head & 0x40000000u) {
+    if (std::string e = LongValueRow(Img, pointer, row, n); !e.empty()) return e;
+    if (n < length) return "a long value is cut short";
+    Out.assign(reinterpret_cast<const char*>(row), length);
+    return {};
+  }
+  Out.reserve(std::min<std::size_t>(length, 1 << 20));
+  std::unordered_set<std::uint32_t> seen;
+  while (Out.size() < length) {
+    if (pointer == 0) return "a long value is cut short";
+    if (!seen.insert(pointer).second) return "a long value's pages go round in a circle";
+    if (std::string e = LongValueRow(Img, pointer, row, n); !e.empty()) return e;
+    if (n <= 4) return "a long value's piece is empty";
+    pointer = Read<std::uint32_t>(row);
+    Out.append(reinterpret_cast<const char*>(row + 4), std::min(n - 4, length - Out.size()));
+    ++Progress;
+  }
+  return {};
+}
+
 // A decoded value waiting for its INSERT; Buf keeps its capacity from row to row.
 struct Value {
   enum { Null, Int, Real, Text, Blob } Type{Null};
@@ -186,7 +284,8 @@ struct Value {
 };
 
 // The value of one column of a row (cracked into F, bytes in the page buffer).
-std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, Value& V) {
+std::string DecodeValue(const Image& Img, MdbTableDef* T, const ColumnPlan& P, const MdbField& F, Value& V,
+                        std::string& Scratch) {
   std::string& Buf = V.Buf;
   MdbHandle* mdb = T->entry->mdb;
   if (P.JetType == MDB_BOOL) {  // kept in the null mask, never null
@@ -216,9 +315,9 @@ std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, 
       if (!fits) break;
       V.Type = Value::Int, V.I = Read<std::int32_t>(v);
       return {};
-    case MDB_MONEY:
+    case MDB_MONEY:  // ten-thousandths, kept exact
       if (!fits) break;
-      V.Type = Value::Real, V.D = static_cast<double>(Read<std::int64_t>(v)) / 10000.0;
+      V.Type = Value::Int, V.I = Read<std::int64_t>(v);
       return {};
     case MDB_FLOAT: {
       if (!fits) break;
@@ -234,11 +333,12 @@ std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, 
       return {};
     case MDB_DATETIME: {
       if (!fits) break;
-      tm t{};
-      mdb_date_to_tm(Read<double>(v), &t);
-      Buf.resize(64);
-      Buf.resize(std::strftime(Buf.data(), Buf.size(), "%Y-%m-%d %H:%M:%S", &t));
-      V.Type = Value::Text;
+      const double days = Read<double>(v);
+      if (FormatJetDate(days, Buf)) {
+        V.Type = Value::Text;
+      } else {  // not a date Jet can hold: the number, so that nothing is lost
+        V.Type = Value::Real, V.D = days;
+      }
       return {};
     }
     case MDB_TEXT:
@@ -250,26 +350,27 @@ std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, 
       V.Type = Value::Blob;
       return {};
     case MDB_MEMO:
+      if (std::string e = ReadLongValue(Img, v, static_cast<std::size_t>(siz), Scratch); !e.empty()) return e;
+      DecodeJetText(reinterpret_cast<const unsigned char*>(Scratch.data()), Scratch.size(), Buf);
+      V.Type = Value::Text;
+      return {};
+    case MDB_OLE:
+      if (std::string e = ReadLongValue(Img, v, static_cast<std::size_t>(siz), Buf); !e.empty()) return e;
+      V.Type = Value::Blob;
+      return {};
     case MDB_REPID:
     case MDB_NUMERIC: {
-      std::unique_ptr<char, GFree> text(
-          P.JetType == MDB_NUMERIC ? mdb_numeric_to_string(mdb, F.start, P.Scale, P.Prec)
-          : P.JetType == MDB_REPID ? mdb_uuid_to_string(mdb->pg_buf, F.start)
-                                   : mdb_col_to_string(mdb, mdb->pg_buf, F.start, P.JetType, siz));
+      std::unique_ptr<char, GFree> text(P.JetType == MDB_NUMERIC ? mdb_numeric_to_string(mdb, F.start, P.Scale, P.Prec)
+                                                                 : mdb_uuid_to_string(mdb->pg_buf, F.start));
       if (!text) return "a value cannot be read";
-      const std::size_t n = std::strlen(text.get());
-      if (n + 1 >= mdb->bind_size) return "a long value is cut short";
       if (P.K == Kind::Real) {
         V.Type = Value::Real, V.D = std::strtod(text.get(), nullptr);
       } else {
-        Buf.assign(text.get(), n);
+        Buf.assign(text.get());
         V.Type = Value::Text;
       }
       return {};
     }
-    case MDB_OLE:  // OLE objects are not taken over
-      V.Type = Value::Null;
-      return {};
     default:
       break;
   }
@@ -278,7 +379,7 @@ std::string DecodeValue(MdbTableDef* T, const ColumnPlan& P, const MdbField& F, 
 
 // One table. With RowidKey its AutoNumber column becomes SQLite's row number, which keeps the
 // file's row order only while the numbers rise: Retry asks for the table again without.
-std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool RowidKey, bool& Retry) {
+std::string ImportTable(const Image& Img, MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool RowidKey, bool& Retry) {
   Retry = false;
   const std::string tname = Entry->object_name;
   if (tname.empty()) return "a table has no name";
@@ -309,13 +410,18 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
   if (std::string e = Exec(Db, create); !e.empty()) return "table \"" + tname + "\": " + e;
 
   // Index column lists: AutoNumber columns that are not the row number, then the file's own
-  // indexes; each list once.
+  // indexes; each list once. libmdb gives an index's columns by their place in the table's
+  // column list counted from 1 (the file's own numbers count deleted columns too). The file's
+  // indexes only make queries faster: one libmdb cannot read (it complains of some that are
+  // valid) is left out. (mdb_read_indices returns null even when it has read them: its list is
+  // what counts.)
   std::vector<std::vector<unsigned>> indexes;
   std::set<std::vector<unsigned>> seen;
   if (keyCol >= 0) seen.insert({static_cast<unsigned>(keyCol)});
   for (unsigned i = 0; i < ncols; ++i)
     if (plan[i].Auto && seen.insert({i}).second) indexes.push_back({i});
-  if (mdb_read_indices(t.get()) && t->indices) {
+  mdb_read_indices(t.get());
+  if (t->indices) {
     for (unsigned k = 0; k < t->indices->len; ++k) {
       const auto* idx = static_cast<const MdbIndex*>(g_ptr_array_index(t->indices, k));
       if (idx->num_keys == 0 || idx->num_keys > MDB_MAX_IDX_COLS) continue;
@@ -372,6 +478,8 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
   // The table's data pages in the file's order, and their rows in order. An entry with bit 14
   // set is a deleted row or a pointer to a row that moved to another page; the moved row itself
   // (bit 15 alone) is read where it now lies.
+  ++Progress;
+  std::string scratch;
   mdb_rewind_table(t.get());
   MdbHandle* mdb = Entry->mdb;
   const int rco = mdb->fmt->row_count_offset;
@@ -397,7 +505,9 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
       start &= 0x1FFF;
       if (len == 0 || static_cast<std::size_t>(start) + len > kPageSize)
         return "table \"" + tname + "\": a row lies outside its page";
-      ++rows;
+      if (++rows > t->num_rows)
+        return "table \"" + tname + "\" holds more rows than the " + std::to_string(t->num_rows) + " it declares";
+      ++Progress;
       std::fill(fieldOf.begin(), fieldOf.end(), -1);
       std::memset(static_cast<void*>(fields.data()), 0, fields.size() * sizeof(MdbField));
       mdb_crack_row(t.get(), start, len, fields.data());
@@ -429,7 +539,8 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
             v.I = 0;
             continue;
           }
-          if (std::string e = DecodeValue(t.get(), plan[i], fields[static_cast<unsigned>(fieldOf[i])], v); !e.empty())
+          if (std::string e = DecodeValue(Img, t.get(), plan[i], fields[static_cast<unsigned>(fieldOf[i])], v, scratch);
+              !e.empty())
             return "table \"" + tname + "\": " + e;
         }
       }
@@ -441,8 +552,8 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
   }
   if (std::string e = flush(pending); !e.empty()) return e;
 
-  // Pages that are gone or belong elsewhere make libmdb skip rows quietly; the table's own row
-  // count tells.
+  // Pages that are gone or belong elsewhere make libmdb skip rows quietly (or read another
+  // table's); the table's own row count tells.
   if (rows != t->num_rows)
     return "table \"" + tname + "\" holds " + std::to_string(rows) + " readable rows of " + std::to_string(t->num_rows);
 
@@ -458,6 +569,8 @@ std::string ImportTable(MdbCatalogEntry* Entry, sqlite3* Db, int TableNo, bool R
 }
 
 }  // namespace
+
+std::uint64_t ReaderProgress() { return Progress.load(std::memory_order_relaxed); }
 
 std::string CheckJetHeader(const unsigned char* Data, std::size_t Available, std::uint64_t FileSize) {
   if (FileSize == 0) return "the file is empty";
@@ -499,7 +612,6 @@ std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db) {
   std::unique_ptr<MdbHandle, MdbHandleCloser> mdb(mdb_open_buffer(Data, Size, MDB_NOFLAGS));
   if (!mdb) return "it is not a Jet database file";
   if (mdb->f->jet_version != MDB_VER_JET4) return "it is not a Jet 4.0 database";
-  mdb_set_bind_size(mdb.get(), BindSizeFor(Size));
   if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog) return "the system catalogue cannot be read";
 
   // The catalogue lists itself; without that entry its pages could not be read.
@@ -515,15 +627,28 @@ std::string ReadJetImage(void* Data, std::size_t Size, sqlite3* Db) {
   if (std::string e = Exec(Db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA user_version=4; BEGIN");
       !e.empty())
     return e;
+  // SQLite's own work (inserts, indexes) counts as progress for the watchdog.
+  sqlite3_progress_handler(
+      Db, 1000,
+      [](void*) -> int {
+        ++Progress;
+        return 0;
+      },
+      nullptr);
+  struct ProgressOff {
+    sqlite3* Db;
+    ~ProgressOff() { sqlite3_progress_handler(Db, 0, nullptr, nullptr); }
+  } progressOff{Db};
+  const Image img{static_cast<const unsigned char*>(Data), Size};
   int tableNo = 0;
   for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
     if (!entry || entry->object_type != MDB_TABLE || !mdb_is_user_table(entry)) continue;
     bool retry = false;
-    std::string e = ImportTable(entry, Db, tableNo, true, retry);
+    std::string e = ImportTable(img, entry, Db, tableNo, true, retry);
     if (e.empty() && retry) {
       e = Exec(Db, "DROP TABLE " + QuoteIdent(entry->object_name));
-      if (e.empty()) e = ImportTable(entry, Db, tableNo, false, retry);
+      if (e.empty()) e = ImportTable(img, entry, Db, tableNo, false, retry);
     }
     if (!e.empty()) return e;
     ++tableNo;

@@ -9,7 +9,8 @@
 
 namespace kelvdb {
 
-enum class CellType : std::uint8_t { Null, Integer, Real, Text, Blob };
+// Currency: I holds the exact count of ten-thousandths.
+enum class CellType : std::uint8_t { Null, Integer, Real, Text, Blob, Currency };
 
 struct Cell {
   CellType Type{CellType::Null};
@@ -52,6 +53,13 @@ void FieldTypeOfDecl(std::string_view Decl, TFieldType& Type, int& Size);
 // Names columns as the data-access layer does: the plain column name when no other visible
 // column has it, else Table.Column.
 void NameColumns(ResultSet& Rows);
+
+// A currency amount (ten-thousandths) as exact decimal text: "12.5", "-0.0001", "0".
+std::string FormatCurrency(std::int64_t TenThousandths);
+
+// Decimal text ("-12.50", "3") as ten-thousandths; false when it is no such number, has
+// non-zero digits beyond the fourth decimal or lies outside the currency range.
+bool ParseCurrency(std::string_view Text, std::int64_t& TenThousandths);
 
 // Whether a cell matches the filter value: text by the collation, numbers by value.
 bool CellMatches(const ResultSet& Rows, const Cell& C, std::string_view Value);

@@ -118,10 +118,10 @@ class ProgramFolder {
 inline void Choose(QComboBox* Combo, int Index) {
   Combo->showPopup();
   QAbstractItemView* view = Combo->view();
-  QTRY_VERIFY(view->isVisible());
+  QTRY_VERIFY_WITH_TIMEOUT(view->isVisible(), testsupport::kHangGuardMs);
   const QRect r = view->visualRect(view->model()->index(Index, 0));
   QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
-  QTRY_VERIFY(!view->isVisible());
+  QTRY_VERIFY_WITH_TIMEOUT(!view->isVisible(), testsupport::kHangGuardMs);
   QCoreApplication::processEvents();
 }
 inline void Choose(QComboBox* Combo, const QString& Text) {

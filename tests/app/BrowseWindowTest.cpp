@@ -128,7 +128,7 @@ class BrowseWindowTest : public QObject {
     const QPoint at(10, 10);
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
     QApplication::sendEvent(viewport, &event);
-    QTRY_VERIFY(W()->SpecPopup->Menu()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(W()->SpecPopup->Menu()->isVisible(), testsupport::kHangGuardMs);
     W()->SpecPopup->Menu()->close();
   }
 
@@ -407,7 +407,7 @@ class BrowseWindowTest : public QObject {
     const QStringList before = Styled(W()->reSpec);
     FExpectedBoxes = 1;
     SelectEngine({"Ford", "Focus", "1.8 TDDi"});
-    QTRY_COMPARE(FBoxes->Texts.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(FBoxes->Texts.size(), 1, testsupport::kHangGuardMs);
     QCOMPARE(FBoxes->Texts[0], QString("Premature end of data."));
     // The row is current, its text was not written; the picture of before is gone all the same.
     QCOMPARE(Q(Details()->FieldByName("Auto.ID")->AsString()), QString("7"));

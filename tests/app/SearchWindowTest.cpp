@@ -242,7 +242,7 @@ class SearchWindowTest : public QObject {
     std::ofstream(FFolder->Path() / "images" / "Ford" / "focus_tddi.gif", std::ios::binary) << "GIF89a\x01";
     FExpectedBoxes = 1;
     Search("WALKER", "WALKER-1234567890123456");
-    QTRY_COMPARE(FBoxes->Texts.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(FBoxes->Texts.size(), 1, testsupport::kHangGuardMs);
     QCOMPARE(FBoxes->Texts[0], QString("Premature end of data."));
     // The search is over all the same: no busy label, the cursor back, Print for the result.
     QVERIFY(W()->lSearch->isHidden());

@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as a catalogue database file through the guarded import (libmdb runs in
-// the import's child process with its time limit, so a file that makes it loop ends as an error
-// here, not as a fuzzer time-out), then reads every table of an accepted file through a query.
+// the import's child process with its limit of processor time, so a file that makes it loop
+// ends as an error here, not as a fuzzer time-out), then reads every table of an accepted file
+// through a query.
 #include <unistd.h>
 
 #include <cstddef>
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     TADOConnection conn(nullptr);
     conn.SetConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + FilePath());
-    conn.SetConnectionTimeout(2);  // well inside the fuzzer's own time limit
+    conn.SetConnectionTimeout(2);  // seconds of the reader's processor time, far inside the fuzzer's limit
     {
       Remove remove;
       conn.Open();

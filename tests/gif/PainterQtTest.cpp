@@ -8,6 +8,7 @@
 
 #include "PictureTestUtil.h"
 #include "gif/GIFImage.h"
+#include "support/TestSupport.h"
 
 using namespace giftest;
 
@@ -42,7 +43,7 @@ TEST(PainterQt, AnimatesThroughTheEventLoop) {
   Screen.SetWidth(8);
   Screen.SetHeight(8);
   Screen.Canvas()->StretchDraw(TRect{0, 0, 8, 8}, Image.get());
-  QTimer::singleShot(10000, &Loop, &QEventLoop::quit);
+  QTimer::singleShot(testsupport::kHangGuardMs, &Loop, &QEventLoop::quit);
   Loop.exec();
   ASSERT_EQ(Frames.size(), 7u);
   EXPECT_EQ(Frames, (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));

@@ -8,6 +8,7 @@
 
 #include "PictureTestUtil.h"
 #include "gif/GIFImage.h"
+#include "support/TestSupport.h"
 
 using namespace giftest;
 using gif::TGIFImage;
@@ -42,7 +43,7 @@ std::unique_ptr<TBitmap> Surface(int W = 8, int H = 8) {
 
 // Pumps the synchronised calls until Done or about Limit ms; whether Done came.
 template <class F>
-bool PumpUntil(F&& Done, int Limit = 10000) {
+bool PumpUntil(F&& Done, int Limit = testsupport::kHangGuardMs) {
   for (int i = 0; i < Limit / 5 && !Done(); ++i) CheckSynchronize(5);
   return Done();
 }
@@ -173,7 +174,7 @@ TEST(Painter, ThreadedLoopsAndStopsDuringALongWait) {
   Slow->StartPainter(&Q, S->Canvas(), kAnimate | gif::drThreaded, TRect{0, 0, 4, 4})->Start();
   ASSERT_TRUE(PumpUntil([&] { return W.Frames == 1; }));
   Q->Stop();
-  ASSERT_TRUE(PumpUntil([&] { return Q == nullptr; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return Q == nullptr; }));
   EXPECT_EQ(W.Frames, 1);
 
   // Rate 0: a threaded painter waits until it is stopped; a negative rate makes no event.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "picture/PxAni.h"
+#include "support/TestSupport.h"
 #include "tests/picture/PxTestSupport.h"
 
 using namespace px;
@@ -33,7 +34,8 @@ TEST(AniAnimation, StepsOnTheEventLoop) {
   ani.SetAnimating(true);
   QElapsedTimer clock;
   clock.start();
-  while (steps.size() < 4 && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  while (steps.size() < 4 && clock.elapsed() < testsupport::kHangGuardMs)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   ani.SetAnimating(false);
   ASSERT_GE(steps.size(), 4u);
   EXPECT_EQ(steps[0], 1);

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "support/TestSupport.h"
+
 namespace qttest {
 
 inline QString Q(const std::string& S) { return QString::fromStdString(S); }
@@ -102,10 +104,11 @@ class EventCounter : public QObject {
 };
 
 // A safety net for a test that runs an event loop: a loop still running after Ms milliseconds
-// is asked to end, so the test fails (TimedOut) instead of hanging. Disarmed when it goes.
+// (a hang, not a slow machine) is asked to end, so the test fails (TimedOut) instead of
+// hanging. Disarmed when it goes.
 class LoopSafetyNet {
  public:
-  explicit LoopSafetyNet(int Ms = 10000) {
+  explicit LoopSafetyNet(int Ms = testsupport::kHangGuardMs) {
     FTimer.setSingleShot(true);
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
       FTimedOut = true;

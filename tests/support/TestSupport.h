@@ -6,6 +6,11 @@
 
 namespace testsupport {
 
+// How long a test waits for what should come at once (a window shown, a loop ended, a thread
+// done): a guard against a hang only, so generous that no slow machine reaches it. Qt's own
+// QTRY_* macros give up after 5 s: tests use the *_WITH_TIMEOUT forms with this.
+inline constexpr int kHangGuardMs = 300000;
+
 // ../shared/testdata (or $KELV_TESTDATA); empty when absent, so tests can skip.
 std::filesystem::path TestDataDir();
 

@@ -159,6 +159,15 @@ TEST(ParseText, ChecksNumbersDatesAndTextEncodings) {
   EXPECT_NE(ParseError(head + " 0, 0, 0, null, inf, null\nend\n").find("finite number"), std::string::npos);
   EXPECT_NE(ParseError(head + " 0, 0, 0, null, 0, \"\xC3\x28\"\nend\n").find("UTF-8"), std::string::npos);
   EXPECT_NE(ParseError(head + " 0, 0, 0, null, 0, \"\\u0000\"\nend\n").find("null or surrogate"), std::string::npos);
+  // Currency over its whole range, and not beyond.
+  const std::string money = "table T\n M currency\nend\nrows T\n";
+  const TDatabase limits = Parse(money + " 922337203685477.5807\n -922337203685477.5808\n 123456789012.3456\nend\n");
+  EXPECT_EQ(std::get<std::int64_t>(limits.Tables[0].Rows[0][0]), INT64_MAX);
+  EXPECT_EQ(std::get<std::int64_t>(limits.Tables[0].Rows[1][0]), INT64_MIN);
+  EXPECT_EQ(std::get<std::int64_t>(limits.Tables[0].Rows[2][0]), 1234567890123456);
+  EXPECT_NE(ParseError(money + " 922337203685477.5808\nend\n").find("out of range"), std::string::npos);
+  EXPECT_NE(ParseError(money + " -922337203685477.5809\nend\n").find("out of range"), std::string::npos);
+  EXPECT_NE(ParseError(money + " 99999999999999999999\nend\n").find("out of range"), std::string::npos);
   // Five characters of two bytes each fit text(5): the limit counts characters.
   EXPECT_EQ(ParseError(head + " 0, 0, 0, null, 0, \"ддддд\"\nend\n"), "");
 }

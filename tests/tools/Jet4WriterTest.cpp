@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <mdbtools.h>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <limits>
 #include <map>
 #include <set>
@@ -376,6 +379,57 @@ TEST(Jet4Writer, MemoValuesStayInlineOrSpillToLongValuePages) {
   CheckLayout(f, true);
 }
 
+// Columns deleted after the rows were written keep their numbers and their room in the rows, as
+// in files of the desktop product; index definitions name columns by those numbers; OLE objects
+// are stored like memo values.
+TEST(Jet4Writer, DeletedColumnsIndexesAndOleObjects) {
+  SKIP_WITHOUT_PROGRAM("mdb-export");
+  TDatabase db;
+  TColumn gone = Col("Gone", TColumnType::LongInteger), goneText = Col("GoneText", TColumnType::Text, 10);
+  gone.Deleted = goneText.Deleted = true;
+  TTable t{"T",
+           {Col("A", TColumnType::LongInteger), gone, Col("N", TColumnType::Text, 10), goneText,
+            Col("C", TColumnType::Integer), Col("O", TColumnType::Ole)},
+           {}};
+  const std::string bytes("\x00\x01\xFF\x00", 4), long_(5000, '\x7F');
+  using I = std::int64_t;
+  t.Rows.push_back({I{1}, I{11}, std::string("едно"), std::string("x"), I{100}, bytes});
+  t.Rows.push_back({I{2}, TValue(), TValue(), std::string("y"), I{200}, long_});
+  t.Indexes = {{"ByC", {"C"}}, {"ByNA", {"n", "A"}}};
+  db.Tables.push_back(t);
+  testsupport::TempDir dir;
+  const fs::path f = Save(dir, db);
+  const TTableRead lib = ReadWithLibmdb(f, "T");
+  EXPECT_EQ(lib.Columns, (std::vector<std::string>{"A", "N", "C", "O"}));
+  ASSERT_EQ(lib.Rows.size(), 2u);
+  EXPECT_EQ(lib.Rows[0][1], "едно");
+  EXPECT_EQ(lib.Rows[0][2], "100");
+  EXPECT_EQ(lib.Rows[1][1], std::nullopt);
+  EXPECT_EQ(lib.Rows[1][2], "200");
+  const std::string csv = MdbTool("mdb-export -b hex " + Quote(f) + " T");
+  EXPECT_EQ(csv.substr(0, csv.find('\n', csv.find('\n') + 1)), "A,N,C,O\n1,\"едно\",100,\"0001FF00\"");
+  // libmdb finds each index's columns by the numbers the definition gives.
+  std::unique_ptr<MdbHandle, void (*)(MdbHandle*)> mdb(mdb_open(f.c_str(), MDB_NOFLAGS), mdb_close);
+  ASSERT_TRUE(mdb && mdb_read_catalog(mdb.get(), MDB_TABLE));
+  std::string name = "T";
+  std::unique_ptr<MdbTableDef, void (*)(MdbTableDef*)> table(mdb_read_table_by_name(mdb.get(), name.data(), MDB_TABLE),
+                                                             mdb_free_tabledef);
+  ASSERT_TRUE(table);
+  mdb_read_columns(table.get());
+  mdb_read_indices(table.get());
+  ASSERT_TRUE(table->indices);
+  std::vector<std::string> indexes;
+  for (unsigned k = 0; k < table->indices->len; ++k) {
+    const auto* idx = static_cast<const MdbIndex*>(g_ptr_array_index(table->indices, k));
+    std::string cols = std::string(idx->name) + ":";
+    for (unsigned j = 0; j < idx->num_keys; ++j)
+      cols += " " + lib.Columns.at(static_cast<std::size_t>(idx->key_col_num[j] - 1));
+    indexes.push_back(cols);
+  }
+  EXPECT_EQ(indexes, (std::vector<std::string>{"ByC: C", "ByNA: N A"}));
+  CheckLayout(f, false);
+}
+
 TEST(Jet4Writer, ThousandsOfRowsSpanManyPagesAndAReferenceUsageMap) {
   SKIP_WITHOUT_PROGRAM("mdb-export");
   TDatabase db;
@@ -454,6 +508,20 @@ TEST(Jet4Writer, RejectsWhatAJetFileCannotHold) {
   TDatabase undated;
   undated.Created = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(error(undated), "creation date out of range");
+  TColumn deletedMemo = Col("M", TColumnType::Memo);
+  deletedMemo.Deleted = true;
+  EXPECT_EQ(error(one({Col("A", TColumnType::Byte), deletedMemo}, {})),
+            "table 'T': column 'M': a deleted column cannot be memo or OLE");
+  TColumn deleted = Col("A", TColumnType::Byte);
+  deleted.Deleted = true;
+  EXPECT_EQ(error(one({deleted}, {})), "table 'T': no columns that are not deleted");
+  EXPECT_EQ(error(one({Col("O", TColumnType::Ole)}, {{std::int64_t{1}}})), "table 'T': row 1, column 'O': expected bytes");
+  TDatabase indexed = one({Col("A", TColumnType::Byte), deleted}, {});
+  indexed.Tables[0].Columns[1].Name = "B";
+  indexed.Tables[0].Indexes = {{"ByB", {"B"}}};
+  EXPECT_EQ(error(indexed), "table 'T': index 'ByB': no column 'B'");
+  indexed.Tables[0].Indexes = {{"Wide", std::vector<std::string>(11, "A")}};
+  EXPECT_EQ(error(indexed), "table 'T': index 'Wide' must have 1 to 10 columns");
   TDatabase twice = one({Col("A", TColumnType::Byte)}, {});
   twice.Tables.push_back(TTable{"t", {Col("A", TColumnType::Byte)}, {}});
   EXPECT_EQ(error(twice), "table 't': declared twice");

@@ -4,6 +4,11 @@
 
 #include <mdbtools.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -37,19 +42,52 @@ TTableRead ReadWithLibmdb(const std::filesystem::path& file, const std::string& 
     size_t len = 0;
     const int pgRow = static_cast<int>((t->cur_phys_pg << 8) | (t->cur_row - 1));
     if (mdb_find_pg_row(mdb.get(), pgRow, &buf, &off, &len) != 0) throw std::runtime_error("libmdb lost the row");
+    // mdb_crack_row reads the page buffer; a row that overflowed to another page lies in the
+    // other buffer, and goes there for the moment.
+    std::vector<unsigned char> keep;
+    if (buf != mdb->pg_buf) {
+      keep.assign(mdb->pg_buf, mdb->pg_buf + MDB_PGSIZE);
+      std::memcpy(mdb->pg_buf, buf, MDB_PGSIZE);
+    }
+    // The count libmdb returns is the row's, deleted columns included; it fills one field per
+    // column of the table, each naming its column.
     const int cracked = mdb_crack_row(t.get(), off, len, fields.data());
-    if (cracked != static_cast<int>(n)) throw std::runtime_error("libmdb cracked a row to a wrong column count");
+    if (cracked < 0 || cracked > static_cast<int>(fields.size())) throw std::runtime_error("libmdb cannot crack a row");
+    std::vector<const MdbField*> field(n, nullptr);
+    for (int k = 0; k < std::min(cracked, static_cast<int>(n)); ++k)
+      if (fields[k].colnum >= 0 && static_cast<unsigned>(fields[k].colnum) < n) field[fields[k].colnum] = &fields[k];
     std::vector<TCell> row;
     for (unsigned i = 0; i < n; ++i) {
       auto* col = static_cast<MdbColumn*>(g_ptr_array_index(t->columns, i));
-      if (col->col_type != MDB_BOOL && fields[i].is_null)
+      if (!field[i] || (col->col_type != MDB_BOOL && field[i]->is_null)) {
         row.emplace_back();
-      else
+      } else if (col->col_type == MDB_DATETIME && field[i]->siz == 8) {
+        double days = 0;
+        std::memcpy(&days, field[i]->value, sizeof days);
+        row.emplace_back(FormatDays(days));
+      } else {
         row.emplace_back(std::string(bound[i].data(), static_cast<size_t>(lens[i])));
+      }
     }
+    if (!keep.empty()) std::memcpy(mdb->pg_buf, keep.data(), MDB_PGSIZE);
     out.Rows.push_back(std::move(row));
   }
   return out;
+}
+
+std::string FormatDays(double days) {
+  using namespace std::chrono;
+  const double whole = std::trunc(days);
+  const sys_seconds t = sys_days(year(1899) / December / 30) + std::chrono::days(static_cast<long long>(whole)) +
+                        seconds(std::llround(std::fabs(days - whole) * 86400));
+  const auto day = floor<std::chrono::days>(t);
+  const year_month_day ymd(day);
+  const hh_mm_ss<seconds> hms(t - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), static_cast<int>(hms.hours().count()),
+                static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count()));
+  return text;
 }
 
 std::string MdbTool(const std::string& args, int* status) {

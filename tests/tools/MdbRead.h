@@ -16,9 +16,14 @@ struct TTableRead {
   TRows Rows;
 };
 
-// A table through libmdb: each value as libmdb formats it (dates as "%Y-%m-%d %H:%M:%S"), NULL from the
+// A table through libmdb: each value as libmdb formats it, but dates as FormatDays makes them from
+// the stored day count (libmdb's own conversion is wrong before 1900 and after 4636); NULL from the
 // row's null mask, so empty text and NULL stay apart.
 TTableRead ReadWithLibmdb(const std::filesystem::path& file, const std::string& table);
+
+// A Jet day count (days since 1899-12-30, the time of day as the fraction counted away from zero)
+// as "YYYY-MM-DD HH:MM:SS", rounded to the second, by the calendar of <chrono>.
+std::string FormatDays(double days);
 
 // Output of an mdbtools program (exit status in *status when given).
 std::string MdbTool(const std::string& args, int* status = nullptr);

@@ -27,7 +27,7 @@ enum class TColumnType {
   Text,         // wide text of at most Length characters (1..255)
   Memo,         // long text, inline or on long-value pages
   Binary,       // system tables only, always null
-  Ole           // system tables only, always null
+  Ole           // long binary (OLE object): its bytes, inline or on long-value pages
 };
 
 // How text is stored: plain UCS-2, or the compressed-Unicode form (0xFF 0xFE prefix) where it is shorter.
@@ -38,10 +38,20 @@ struct TColumn {
   TColumnType Type = TColumnType::LongInteger;
   int Length = 0;                             // characters, Text only
   TTextForm TextForm = TTextForm::Default;    // Text and Memo only; Default takes the database's
+  // Deleted after the rows were written, as the desktop product leaves it: the column keeps its
+  // number and its room in every row, the definition lists it no more (not Memo or OLE).
+  bool Deleted = false;
+};
+
+// An index definition (the index pages themselves are not written): its columns by name.
+struct TIndex {
+  std::string Name;
+  std::vector<std::string> Columns;  // 1 to 10
+  bool Primary = false;
 };
 
 // A cell: null; bool (Boolean); integer (Byte, Integer, LongInteger, AutoNumber, and Currency in
-// ten-thousandths); double (Double, DateTime in days); UTF-8 text (Text, Memo).
+// ten-thousandths); double (Double, DateTime in days); UTF-8 text (Text, Memo); bytes (Ole).
 using TValue = std::variant<std::monostate, bool, std::int64_t, double, std::string>;
 using TRow = std::vector<TValue>;
 
@@ -49,6 +59,7 @@ struct TTable {
   std::string Name;
   std::vector<TColumn> Columns;
   std::vector<TRow> Rows;
+  std::vector<TIndex> Indexes{};
 };
 
 struct TDatabase {

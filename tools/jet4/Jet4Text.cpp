@@ -319,7 +319,8 @@ class TParser {
     return v;
   }
 
-  // A decimal number with up to four fraction digits, as ten-thousandths.
+  // A decimal number with up to four fraction digits, as ten-thousandths: the whole currency
+  // range, -922337203685477.5808 to 922337203685477.5807.
   std::int64_t Currency(const TToken& t, const std::string& what) const {
     std::string_view s = t.Text;
     bool neg = false;
@@ -336,14 +337,17 @@ class TParser {
     if (t.Quoted || whole.empty() || !digits(whole) || !digits(frac) || frac.size() > 4 ||
         (dot != std::string_view::npos && frac.empty()))
       Fail("expected a decimal number with at most four decimals for " + what);
-    std::int64_t w = 0;
-    const auto r = std::from_chars(whole.data(), whole.data() + whole.size(), w);
-    constexpr std::int64_t kMaxWhole = std::numeric_limits<std::int64_t>::max() / 10000 - 1;
-    if (r.ec != std::errc() || w > kMaxWhole) Fail(what + " out of range: " + t.Text);
-    std::int64_t f = 0;
-    for (std::size_t k = 0; k < 4; ++k) f = f * 10 + (k < frac.size() ? frac[k] - '0' : 0);
-    const std::int64_t v = w * 10000 + f;
-    return neg ? -v : v;
+    // The magnitude in ten-thousandths, at most 2^63 (the most negative amount).
+    constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+    std::uint64_t v = 0;
+    for (std::size_t k = 0; k < whole.size() + 4; ++k) {
+      const char c = k < whole.size() ? whole[k] : k - whole.size() < frac.size() ? frac[k - whole.size()] : '0';
+      const auto digit = static_cast<std::uint64_t>(c - '0');
+      if (v > (kLimit - digit) / 10) Fail(what + " out of range: " + t.Text);
+      v = v * 10 + digit;
+    }
+    if (!neg && v == kLimit) Fail(what + " out of range: " + t.Text);
+    return neg ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
   }
 
   double DateTime(const TToken& t, const std::string& what) const {

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <limits>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -55,6 +54,7 @@ constexpr std::size_t kMaxMemoBytes = 0x3FFFFFFF;
 constexpr std::size_t kMaxCompressedMemoChars = 1024;
 constexpr std::uint32_t kBuildTag = 0x0659;    // the tag real files carry in table and column definitions
 constexpr std::uint16_t kSortGeneral = 0x0409;
+constexpr std::size_t kMaxIndexColumns = 10;
 constexpr std::uint16_t kCodePage = 1252;
 
 using TPage = std::array<std::uint8_t, kPageSize>;
@@ -286,14 +286,25 @@ class TWriter {
       if (t.Columns.empty()) Fail(t, "no columns");
       if (t.Columns.size() > 255) Fail(t, "more than 255 columns");
       if (t.Rows.size() > static_cast<std::size_t>(INT32_MAX)) Fail(t, "too many rows");
-      std::set<std::string> cols;
+      std::set<std::string> cols, live;
       for (const auto& c : t.Columns) {
         CheckName(c.Name, "column");
         if (!cols.insert(Lower(c.Name)).second) Fail(t, "column '" + c.Name + "' declared twice");
-        if (c.Type == TColumnType::Binary || c.Type == TColumnType::Ole)
-          Fail(t, "column '" + c.Name + "': binary and OLE columns are not supported");
+        if (c.Type == TColumnType::Binary) Fail(t, "column '" + c.Name + "': binary columns are not supported");
         if (c.Type == TColumnType::Text && (c.Length < 1 || c.Length > 255))
           Fail(t, "column '" + c.Name + "': text length must be 1 to 255");
+        if (c.Deleted && IsLongValue(c.Type)) Fail(t, "column '" + c.Name + "': a deleted column cannot be memo or OLE");
+        if (!c.Deleted) live.insert(Lower(c.Name));
+      }
+      if (live.empty()) Fail(t, "no columns that are not deleted");
+      std::set<std::string> indexes;
+      for (const auto& x : t.Indexes) {
+        CheckName(x.Name, "index");
+        if (!indexes.insert(Lower(x.Name)).second) Fail(t, "index '" + x.Name + "' declared twice");
+        if (x.Columns.empty() || x.Columns.size() > kMaxIndexColumns)
+          Fail(t, "index '" + x.Name + "' must have 1 to 10 columns");
+        for (const auto& c : x.Columns)
+          if (!live.count(Lower(c))) Fail(t, "index '" + x.Name + "': no column '" + c + "'");
       }
     }
   }
@@ -352,8 +363,13 @@ class TWriter {
         if (w.size() * 2 > kMaxMemoBytes) fail("text too long");
         return w;
       }
-      case TColumnType::Binary:
-      case TColumnType::Ole: fail("binary values are not supported"); break;
+      case TColumnType::Ole: {
+        const auto* s = std::get_if<std::string>(&v);
+        if (!s) fail("expected bytes");
+        else if (s->size() > kMaxMemoBytes) fail("value too long");
+        break;
+      }
+      case TColumnType::Binary: fail("binary values are not supported"); break;
     }
     return {};
   }
@@ -530,9 +546,14 @@ class TWriter {
       varOffsets.push_back(static_cast<std::uint16_t>(std::min<std::size_t>(row.size(), 0xFFFF)));
       if (isNull) continue;
       const bool memo = c.Type == TColumnType::Memo;
-      const bool compress = tf.Cols[i].Compressed && (!memo || text.size() <= kMaxCompressedMemoChars);
-      std::vector<std::uint8_t> bytes = EncodeText(text, compress);
-      if (memo) bytes = StoreLongValue(tf, i, bytes);
+      std::vector<std::uint8_t> bytes;
+      if (c.Type == TColumnType::Ole) {
+        const std::string& raw = std::get<std::string>(v);
+        bytes.assign(raw.begin(), raw.end());
+      } else {
+        bytes = EncodeText(text, tf.Cols[i].Compressed && (!memo || text.size() <= kMaxCompressedMemoChars));
+      }
+      if (IsLongValue(c.Type)) bytes = StoreLongValue(tf, i, bytes);
       if (row.size() + bytes.size() > kMaxRowSize)
         Fail(t, "row " + std::to_string(rowIndex + 1) + " is larger than a page");
       row.insert(row.end(), bytes.begin(), bytes.end());
@@ -609,9 +630,15 @@ class TWriter {
       }
   }
 
+  // The definition lists the columns that are not deleted, each with its number among all
+  // columns (deleted ones included, as in the rows), then the index definitions.
   void WriteDefinition(TTableFile& tf) {
     const TTable& t = *tf.Table;
     const std::size_t ncols = t.Columns.size();
+    std::vector<std::size_t> live;
+    for (std::size_t i = 0; i < ncols; ++i)
+      if (!t.Columns[i].Deleted) live.push_back(i);
+    const std::size_t nidx = t.Indexes.size();
     std::vector<std::uint8_t> d(63, 0);
     d[0] = 0x02;
     d[1] = 0x01;
@@ -622,10 +649,16 @@ class TWriter {
     d[40] = tf.System ? 0x53 : 0x4E;
     Put16(&d[41], static_cast<std::uint32_t>(ncols));
     Put16(&d[43], tf.VarCount);
-    Put16(&d[45], static_cast<std::uint32_t>(ncols));
+    Put16(&d[45], static_cast<std::uint32_t>(live.size()));
+    Put32(&d[47], static_cast<std::uint32_t>(nidx));
+    Put32(&d[51], static_cast<std::uint32_t>(nidx));
     Put32(&d[55], tf.UsedMap);
     Put32(&d[59], tf.FreeMap);
-    for (std::size_t i = 0; i < ncols; ++i) {
+    for (std::size_t k = 0; k < nidx; ++k) {
+      d.insert(d.end(), 12, 0);
+      Put32(&d[d.size() - 8], static_cast<std::uint32_t>(t.Rows.size()));
+    }
+    for (std::size_t i : live) {
       const TColumnLayout& l = tf.Cols[i];
       std::uint8_t c[25] = {};
       c[0] = TypeCode(t.Columns[i].Type);
@@ -640,8 +673,37 @@ class TWriter {
       Put16(c + 23, l.Length);
       d.insert(d.end(), c, c + 25);
     }
-    for (const auto& c : t.Columns) {
-      const std::vector<std::uint8_t> name = EncodeText(Utf8ToUtf16(c.Name), false);
+    for (std::size_t i : live) {
+      const std::vector<std::uint8_t> name = EncodeText(Utf8ToUtf16(t.Columns[i].Name), false);
+      Append16(d, static_cast<std::uint32_t>(name.size()));
+      d.insert(d.end(), name.begin(), name.end());
+    }
+    // Physical indexes (their columns by number, ascending), then the logical ones over them.
+    for (const TIndex& x : t.Indexes) {
+      std::uint8_t e[52] = {};
+      Put32(e, kBuildTag);
+      for (std::size_t k = 0; k < kMaxIndexColumns; ++k) {
+        std::uint32_t number = 0xFFFF;
+        if (k < x.Columns.size())
+          for (std::size_t i : live)
+            if (Lower(t.Columns[i].Name) == Lower(x.Columns[k])) number = static_cast<std::uint32_t>(i);
+        Put16(e + 4 + 3 * k, number);
+        e[6 + 3 * k] = k < x.Columns.size() ? 0x01 : 0x00;
+      }
+      e[42] = x.Primary ? 0x01 : 0x00;  // unique
+      d.insert(d.end(), e, e + sizeof e);
+    }
+    for (std::size_t k = 0; k < nidx; ++k) {
+      std::uint8_t e[28] = {};
+      Put32(e, kBuildTag);
+      Put32(e + 4, static_cast<std::uint32_t>(k));
+      Put32(e + 8, static_cast<std::uint32_t>(k));
+      Put32(e + 13, 0xFFFFFFFFu);  // not a foreign key
+      e[23] = t.Indexes[k].Primary ? 0x01 : 0x00;
+      d.insert(d.end(), e, e + sizeof e);
+    }
+    for (const TIndex& x : t.Indexes) {
+      const std::vector<std::uint8_t> name = EncodeText(Utf8ToUtf16(x.Name), false);
       Append16(d, static_cast<std::uint32_t>(name.size()));
       d.insert(d.end(), name.begin(), name.end());
     }

@@ -41,10 +41,10 @@ inline QWidget* FindWindow(const QString& ObjectName) {
 }
 
 // Runs Action once on the window named ObjectName as soon as it is shown, polling from the
-// event loop for up to Seconds; stops when destroyed.
+// event loop for up to Seconds (by default a hang guard only); stops when destroyed.
 class TWatch {
  public:
-  TWatch(const QString& ObjectName, std::function<void(QWidget*)> Action, int Seconds = 20)
+  TWatch(const QString& ObjectName, std::function<void(QWidget*)> Action, int Seconds = 300)
       : FLeft(Seconds * 100) {
     QObject::connect(&FTimer, &QTimer::timeout, [this, ObjectName, Action] {
       if (QWidget* w = FindWindow(ObjectName)) {
@@ -82,7 +82,7 @@ inline std::unique_ptr<TWatch> ChoosePreview() {
   });
 }
 
-inline std::unique_ptr<TWatch> CancelOutputOptions(int Seconds = 20) {
+inline std::unique_ptr<TWatch> CancelOutputOptions(int Seconds = 300) {
   return std::make_unique<TWatch>(
       QStringLiteral("OutputOptions"),
       [](QWidget* w) { w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); }, Seconds);

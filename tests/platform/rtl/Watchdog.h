@@ -1,5 +1,6 @@
 #pragma once
-// Ends the test program when a scenario that must finish hangs instead.
+// Ends the test program when a scenario that must finish hangs instead (after minutes: a slow
+// machine never gets there).
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -10,7 +11,7 @@
 
 class Watchdog {
  public:
-  explicit Watchdog(std::string What, std::chrono::seconds Limit = std::chrono::seconds(60))
+  explicit Watchdog(std::string What, std::chrono::seconds Limit = std::chrono::seconds(300))
       : FWhat(std::move(What)), FThread([this, Limit] {
           std::unique_lock lock(FLock);
           if (!FDone.wait_for(lock, Limit, [this] { return FFinished; })) {

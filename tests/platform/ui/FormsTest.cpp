@@ -335,7 +335,7 @@ class FormsTest : public QObject {
                      {"Edit.OnKeyPress", "EditKeyPress"}});
     QCOMPARE(form.Names(), std::vector<std::string>{"FormCreate"});
     form.Show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(QTest::qWaitForWindowExposed(&form, testsupport::kHangGuardMs));
     QCOMPARE(form.Names().back(), std::string("FormShow"));
     form.Calls.clear();
 
@@ -349,9 +349,10 @@ class FormsTest : public QObject {
     QVERIFY(form.Calls.empty());
     form.Combo->showPopup();
     QAbstractItemView* view = form.Combo->view();
-    QTRY_VERIFY(view->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(view->isVisible(), testsupport::kHangGuardMs);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(view->model()->index(2, 0)).center());
-    QTRY_COMPARE(form.Names(), (std::vector<std::string>{"ComboChange", "ComboCloseUp"}));
+    QTRY_COMPARE_WITH_TIMEOUT(form.Names(), (std::vector<std::string>{"ComboChange", "ComboCloseUp"}),
+                              testsupport::kHangGuardMs);
     QCOMPARE(form.Combo->currentIndex(), 2);
 
     form.Calls.clear();
@@ -464,8 +465,8 @@ class FormsTest : public QObject {
     a.SetStopFrame(7);
     a.SetActive(true);
     QCOMPARE(a.Frame(), 6);
-    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 7, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 6, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 7, testsupport::kHangGuardMs);
+    QTRY_COMPARE_WITH_TIMEOUT(a.Frame(), 6, testsupport::kHangGuardMs);
     a.SetActive(false);
     const int stopped = a.Frame();
     QTest::qWait(300);
