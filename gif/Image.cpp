@@ -191,6 +191,12 @@ bool TGIFImage::ShouldDither() const {
 
 void TGIFImage::SetPalette(HPALETTE Value) {
   if (Value == FCachedPalette) return;
+  // The bitmap cache's own palette stays the cache's: the image keeps a copy of it.
+  if (Value && FBitmapCache && FBitmapCache->Palette() == Value) {
+    if (FCachedPalette) DeleteObject(FCachedPalette);
+    FCachedPalette = CopyPalette(Value);
+    return;
+  }
   if (FCachedPalette) DeleteObject(FCachedPalette);
   FCachedPalette = Value;
   if (FBitmapCache && FBitmapCache->Palette() != Value) {
@@ -403,11 +409,14 @@ void TGIFImage::SaveToClipboardFormat(WORD& AFormat, HANDLE& AData, HPALETTE& AP
     TMemoryStream Stream;
     SaveToStream(&Stream);
     HGLOBAL Block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(Stream.Size()));
-    if (!Block) return;
-    if (void* Memory = GlobalLock(Block)) {
-      std::memcpy(Memory, Stream.Memory(), static_cast<std::size_t>(Stream.Size()));
-      GlobalUnlock(Block);
+    if (!Block) RaiseGIFError("Failed to store GIF on clipboard");
+    void* Memory = GlobalLock(Block);
+    if (!Memory) {
+      GlobalFree(Block);
+      RaiseGIFError("Failed to store GIF on clipboard");
     }
+    std::memcpy(Memory, Stream.Memory(), static_cast<std::size_t>(Stream.Size()));
+    GlobalUnlock(Block);
     TGIFClipboardAccess Access = CurrentClipboard();
     if (!Access.SetData || !Access.SetData(CF_GIF, Block)) {
       GlobalFree(Block);

@@ -49,11 +49,13 @@ void TGIFSubImage::Assign(TPersistent* Source) {
   }
   if (auto* Frame = dynamic_cast<TGIFSubImage*>(Source)) {
     Clear();
-    if (Frame->IsEmpty()) return;
+    // A frame without pixels still carries its extensions (comments, the looping extension).
     FDescriptor = Frame->FDescriptor;
     FTransparent = Frame->FTransparent;
-    AllocatePixels();
-    std::memcpy(FData.get(), Frame->FData.get(), static_cast<std::size_t>(FDataSize));
+    if (!Frame->IsEmpty()) {
+      AllocatePixels();
+      std::memcpy(FData.get(), Frame->FData.get(), static_cast<std::size_t>(FDataSize));
+    }
     FColorMap->Assign(Frame->FColorMap.get());
     if (Frame->FExtensions->Count() > 0) {
       TMemoryStream Stream;
