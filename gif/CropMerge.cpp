@@ -113,7 +113,7 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits)
       for (std::int64_t i = 0; i < FDataSize; ++i) Used[FData[i]] = true;
       for (int i = Target->Count() - 1; i >= 0; --i)
         if (!Used[static_cast<std::size_t>(i)]) return i;
-      if (Target != FColorMap.get()) return -1;
+      return -1;
     }
     const int Added = Target->AddColor(clBlack);
     // Pixels beyond the table would take the new entry's meaning: no merge then.

@@ -111,7 +111,8 @@ class TGIFSubImage : public TGIFItem {
   void CropTransparentBorders();
   // Pixels that show the colour the previous frame shows at the same place become transparent.
   // With KeepTableBits a frame that needs a transparent index takes an entry it does not use
-  // where a new one would cost its table another bit, and the global table never grows a bit.
+  // where a new one would cost its table another bit (a table's bits also set the global
+  // table's written size and the code size of the frames on it); with none, nothing merges.
   void MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits = false);
 
  protected:
