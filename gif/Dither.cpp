@@ -11,6 +11,8 @@ inline std::uint8_t ClampByte(std::int32_t V) { return static_cast<std::uint8_t>
 
 inline int CellKey(int Red, int Green, int Blue) { return (Red >> 3) | ((Green >> 3) << 5) | ((Blue >> 3) << 10); }
 
+inline int Square(int V) { return V * V; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -24,7 +26,7 @@ TFastColorLookup::TFastColorLookup(HPALETTE Palette) : FCellStart(32768, -1), FC
 void TFastColorLookup::BuildCell(int Key) {
   // Whatever colour of the cell is asked, its nearest entry lies no farther than the entry whose
   // farthest point of the cell is nearest (Reach); an entry whose nearest point of the cell is
-  // beyond Reach can never be chosen.
+  // beyond Reach can never be chosen. Distances are squared.
   const int Low[3] = {(Key & 31) << 3, ((Key >> 5) & 31) << 3, ((Key >> 10) & 31) << 3};
   std::array<int, 256> Near{};
   int Reach = 196608;
@@ -33,8 +35,8 @@ void TFastColorLookup::BuildCell(int Key) {
     int Min = 0, Max = 0;
     for (int c = 0; c < 3; ++c) {
       const int Lo = Low[c], Hi = Low[c] + 7;
-      Min += V[c] < Lo ? Lo - V[c] : (V[c] > Hi ? V[c] - Hi : 0);
-      Max += std::max(std::abs(V[c] - Lo), std::abs(V[c] - Hi));
+      Min += Square(V[c] < Lo ? Lo - V[c] : (V[c] > Hi ? V[c] - Hi : 0));
+      Max += Square(std::max(std::abs(V[c] - Lo), std::abs(V[c] - Hi)));
     }
     Near[static_cast<std::size_t>(i)] = Min;
     Reach = std::min(Reach, Max);
@@ -57,7 +59,7 @@ std::uint8_t TFastColorLookup::LookupIndex(std::uint8_t Red, std::uint8_t Green,
     int Best = 196608, Index = 0;
     for (int k = 0; k < Count; ++k) {
       const PALETTEENTRY& E = FEntries[C[k]];
-      const int D = std::abs(E.peRed - Red) + std::abs(E.peGreen - Green) + std::abs(E.peBlue - Blue);
+      const int D = Square(E.peRed - Red) + Square(E.peGreen - Green) + Square(E.peBlue - Blue);
       if (D < Best) {
         Best = D;
         Index = C[k];

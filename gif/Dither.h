@@ -33,9 +33,10 @@ class TColorLookup : public TObject {
   int FColors{0};
 };
 
-// Nearest entry of a palette by the sum of the channel differences (the lowest index of equal
-// entries). Each 5-5-5 cell of the colour cube keeps, once it is first asked, the few entries
-// that can be nearest to some colour inside it; a lookup searches only those.
+// Nearest entry of a palette by the distance in the colour cube (the sum of the squared channel
+// differences, which a dithered picture's error is measured by; the lowest index of equally near
+// entries). Each 5-5-5 cell of the cube keeps, once it is first asked, the few entries that can
+// be nearest to some colour inside it; a lookup searches only those.
 class TFastColorLookup : public TColorLookup {
  public:
   // Copies up to 256 entries of the palette (none: colour count 0).

@@ -214,8 +214,8 @@ TEST(ColorLookup, FastLookupFindsTheNearestEntry) {
   }
   DeleteObject(Grey);
 
-  // Random palettes and colours against a search of the whole palette (sum of the channel
-  // differences, lowest index on a tie); palette colours map to themselves.
+  // Random palettes and colours against a search of the whole palette (squared distance, lowest
+  // index on a tie); palette colours map to themselves.
   Rng R(7);
   for (int Round = 0; Round < 4; ++Round) {
     std::vector<Rgb> Colors;
@@ -237,7 +237,7 @@ TEST(ColorLookup, FastLookupFindsTheNearestEntry) {
       int Best = 1 << 30, Want = 0;
       for (int i = 0; i < N; ++i) {
         const Rgb& C = Colors[static_cast<std::size_t>(i)];
-        const int D = std::abs(C.R - r) + std::abs(C.G - g) + std::abs(C.B - b);
+        const int D = (C.R - r) * (C.R - r) + (C.G - g) * (C.G - g) + (C.B - b) * (C.B - b);
         if (D < Best) {
           Best = D;
           Want = i;
