@@ -9,8 +9,6 @@
 // command, its time the CPU time of the child (user + system). Counters: the input's size and
 // each result's size in bytes.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildTools.h"
 #include "gif/GIFImage.h"
 
 namespace {
@@ -26,12 +25,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 fs::path WorkDir() {
-  static const fs::path Dir = [] {
-    fs::path D = fs::temp_directory_path() / ("kelv_gif_optimize_bench_" + std::to_string(::getpid()));
-    fs::create_directories(D);
-    return D;
-  }();
-  return Dir;
+  static benchtools::ScratchFolder Folder("kelv_gif_optimize_bench");
+  return Folder.Path();
 }
 
 Bytes ReadFile(const fs::path& P) {
@@ -113,13 +108,6 @@ void Ours(benchmark::State& State, const std::string& Name) {
   State.counters["out_bytes"] = static_cast<double>(Out.size());
 }
 
-double ChildCpuSeconds() {
-  rusage U{};
-  getrusage(RUSAGE_CHILDREN, &U);
-  return static_cast<double>(U.ru_utime.tv_sec + U.ru_stime.tv_sec) +
-         static_cast<double>(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
-}
-
 void Gifsicle(benchmark::State& State, const std::string& Name) {
   const fs::path File = Input(Name);
   if (File.empty() || !Run("command -v gifsicle > /dev/null 2>&1")) {
@@ -130,12 +118,12 @@ void Gifsicle(benchmark::State& State, const std::string& Name) {
   const std::string Command = "gifsicle -O3 '" + File.string() + "' -o '" + Out.string() + "' 2>/dev/null";
   double Cpu = 0;
   for (auto _ : State) {
-    const double Before = ChildCpuSeconds();
+    const double Before = benchtools::ChildCpuSeconds();
     if (!Run(Command)) {
       State.SkipWithError("gifsicle failed");
       return;
     }
-    Cpu += ChildCpuSeconds() - Before;
+    Cpu += benchtools::ChildCpuSeconds() - Before;
   }
   State.counters["cpu_ms"] = Cpu / static_cast<double>(State.iterations()) * 1e3;
   State.counters["in_bytes"] = static_cast<double>(fs::file_size(File));
@@ -165,10 +153,4 @@ OPTIMIZE_BENCHMARKS(ticker)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  fs::remove_all(WorkDir());
-  return 0;
-}
+BENCHMARK_MAIN();

@@ -9,7 +9,6 @@
 // of the child process (user + system) less that of the same command without "-colors", which
 // only reads and writes the picture; its wall time is in the counter "wall_ms".
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildTools.h"
 #include "gif/GIFImage.h"
 
 namespace {
@@ -30,12 +30,8 @@ const char* const kPhotos[] = {"GreenMeadow", "Storm", "LadyBird"};
 constexpr int kWidth = 1250, kHeight = 800;
 
 fs::path WorkDir() {
-  static const fs::path Dir = [] {
-    fs::path D = fs::temp_directory_path() / ("kelv_gif_reduce_bench_" + std::to_string(::getpid()));
-    fs::create_directories(D);
-    return D;
-  }();
-  return Dir;
+  static benchtools::ScratchFolder Folder("kelv_gif_reduce_bench");
+  return Folder.Path();
 }
 
 bool HaveImageMagick() { return std::system("command -v convert-im6.q16 > /dev/null 2>&1") == 0; }
@@ -141,20 +137,13 @@ void Ours(benchmark::State& State, const std::string& Name, gif::TGIFDitherKind 
                                                   benchmark::Counter::kIsRate);
 }
 
-double ChildCpuSeconds() {
-  rusage U{};
-  getrusage(RUSAGE_CHILDREN, &U);
-  return static_cast<double>(U.ru_utime.tv_sec + U.ru_stime.tv_sec) +
-         static_cast<double>(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
-}
-
 // CPU seconds of one run of the command, the best of Runs.
 double CommandCpu(const std::string& Command, int Runs) {
   double Best = 1e9;
   for (int i = 0; i < Runs; ++i) {
-    const double Before = ChildCpuSeconds();
+    const double Before = benchtools::ChildCpuSeconds();
     if (std::system(Command.c_str()) != 0) return -1;
-    Best = std::min(Best, ChildCpuSeconds() - Before);
+    Best = std::min(Best, benchtools::ChildCpuSeconds() - Before);
   }
   return Best;
 }
@@ -171,12 +160,12 @@ void ImageMagick(benchmark::State& State, const std::string& Name, const std::st
   const double Plain = CommandCpu(Base + "'" + Out.string() + "'", 3);
   double Cpu = 0;
   for (auto _ : State) {
-    const double Before = ChildCpuSeconds();
+    const double Before = benchtools::ChildCpuSeconds();
     if (std::system(Command.c_str()) != 0) {
       State.SkipWithError("convert failed");
       return;
     }
-    Cpu += ChildCpuSeconds() - Before;
+    Cpu += benchtools::ChildCpuSeconds() - Before;
   }
   // The timing reported is the child's CPU time for the reduction alone.
   const double PerRun = Cpu / static_cast<double>(State.iterations());
@@ -206,10 +195,4 @@ PHOTO_BENCHMARKS(LadyBird)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  fs::remove_all(WorkDir());
-  return 0;
-}
+BENCHMARK_MAIN();
