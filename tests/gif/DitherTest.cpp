@@ -297,7 +297,7 @@ TEST(DitherEngine, KernelsMatchAReferenceOfTheirWeights) {
       {"grey 3", [](int, int) { return Rgb{3, 3, 3}; }},
       {"noise",
        [](int x, int y) {
-         const auto h = static_cast<std::uint32_t>(x * 73856093) ^ static_cast<std::uint32_t>(y * 19349663);
+         const auto h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
          return Rgb{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h >> 16)};
        }},
   };
