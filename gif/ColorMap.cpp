@@ -316,6 +316,11 @@ void TGIFGlobalColorMap::BuildHistogram(TColormapHistogram& Histogram) {
     TGIFSubImage* Frame = Img->Images().FrameAt(i);
     if (Frame->EffectiveColorMap() == this) CountFrame(Histogram, Frame);
   }
+  // The header's background colour is a use of its entry too: it must survive the trimming.
+  if (FHeader && FHeader->BackgroundColorIndex() < Count()) {
+    TUsageCount& Background = Histogram[FHeader->BackgroundColorIndex()];
+    if (Background.Count < INT32_MAX) ++Background.Count;
+  }
 }
 
 void TGIFGlobalColorMap::ApplyRemap(const TColormapReverse& Remap) {
@@ -325,6 +330,8 @@ void TGIFGlobalColorMap::ApplyRemap(const TColormapReverse& Remap) {
     TGIFSubImage* Frame = Img->Images().FrameAt(i);
     if (Frame->EffectiveColorMap() == this) RemapFrame(Remap, Frame);
   }
+  if (FHeader && FHeader->BackgroundColorIndex() < Count())
+    FHeader->SetBackgroundColorIndex(Remap[FHeader->BackgroundColorIndex()]);
 }
 
 bool TGIFGlobalColorMap::Optimize() {

@@ -66,17 +66,27 @@ std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap* Source, TGIFColorReductionK
     Result->SetPixelFormat(pf24bit);
     return Result;
   }
+  if (Reduction > grGivenPalette) RaiseGIFError("Invalid reduction method");
+  if (Dither > gdBurkes) RaiseGIFError("Invalid dither method");
+  if (Reduction == grGivenPalette && !Palette) RaiseGIFError("No palette given for color reduction");
   const int Width = Source->Width();
   const int Height = Source->Height();
+  if (Width <= 0 || Height <= 0) RaiseGIFError("Invalid image dimensions");
   if (static_cast<std::int64_t>(Width) * Height > 500000) Result->SetPixelFormat(pf1bit);
+  // The rows are read at 24 bits per pixel from a private copy: the caller's bitmap keeps its
+  // format (and its alpha).
+  std::unique_ptr<TBitmap> Copy;
+  if (GetBitmapPixelFormat(Source) != pf24bit) {
+    Copy = std::make_unique<TBitmap>();
+    Copy->Assign(Source);
+    Source = Copy.get();
+  }
   TDIBReader Reader(Source, pf24bit);
-  if (Reduction > grGivenPalette) return Result;
   PaletteHolder Target;
   Target.Handle = TargetPalette(Source, Reduction, Bits, Palette);
   std::unique_ptr<TColorLookup> Lookup = MakeLookup(Reduction, Target.Handle);
-  if (Lookup->ColorCount() == 0) return Result;
+  if (Lookup->ColorCount() == 0) RaiseGIFError("No palette given for color reduction");
   std::unique_ptr<TDitherEngine> Engine = MakeEngine(Dither, Width, Lookup.get());
-  if (!Engine) return Result;
   TDIBWriter Writer(Result.get(), pf8bit, Width, Height, Target.Handle);
   std::uint8_t R, G, B;
   for (int y = 0; y < Height; ++y) {

@@ -33,10 +33,11 @@ enum TGIFDitherKind : std::uint8_t {
 };
 
 // A new bitmap: a 24-bit copy for grKeepTrueColor; otherwise 8 bits per pixel with the target
-// palette as its colour table (the source is converted to 24 bits per pixel on the way and stays
-// so). Bits (octree reduction, 2^Bits colours) is taken within 1..8. An unusable combination
-// (reduction above 9, dither above 6, grGivenPalette without a palette) gives an empty bitmap.
-// Errors pass on with nothing left allocated.
+// palette as its colour table. The source is not changed. Bits (octree reduction, 2^Bits
+// colours) is taken within 1..8. A reduction above 9 raises "Invalid reduction method", a
+// dither above 6 "Invalid dither method", grGivenPalette without a palette (or with an empty
+// one) "No palette given for color reduction", a source without pixels "Invalid image
+// dimensions". Errors pass on with nothing left allocated.
 std::unique_ptr<TBitmap> ReduceBitmapColors(TBitmap* Source, TGIFColorReductionKind Reduction, TGIFDitherKind Dither,
                                             int Bits, HPALETTE Palette);
 

@@ -1,6 +1,7 @@
 // Frame crop (to the opaque pixels) and merge (pixels that repeat the previous frame become
 // transparent), used by the image optimisation.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "gif/Frame.h"
@@ -68,7 +69,7 @@ void TGIFSubImage::CropTransparentBorders() {
   ReleaseMask();
 }
 
-void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous) {
+void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits) {
   if (IsEmpty() || !Previous || Previous->IsEmpty()) return;
   if (TGIFGraphicControlExtension* G = Previous->GraphicControlExtension()) {
     const int Disposal = G->DisposalMethod();
@@ -105,6 +106,15 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous) {
     }
     TGIFColorMap* Target = FColorMap->Count() > 0 ? static_cast<TGIFColorMap*>(FColorMap.get())
                                                   : static_cast<TGIFColorMap*>(FImage->GlobalColorMap());
+    const bool Full = Target->Count() >= (1 << Target->TableBits());
+    if (KeepTableBits && Full) {
+      // Another entry would cost the table a bit: an entry this frame does not use serves.
+      std::array<bool, 256> Used{};
+      for (std::int64_t i = 0; i < FDataSize; ++i) Used[FData[i]] = true;
+      for (int i = Target->Count() - 1; i >= 0; --i)
+        if (!Used[static_cast<std::size_t>(i)]) return i;
+      return -1;
+    }
     const int Added = Target->AddColor(clBlack);
     // Pixels beyond the table would take the new entry's meaning: no merge then.
     if (FrameUsesIndex(this, static_cast<std::uint8_t>(Added))) {

@@ -11,41 +11,70 @@ inline std::uint8_t ClampByte(std::int32_t V) { return static_cast<std::uint8_t>
 
 inline int CellKey(int Red, int Green, int Blue) { return (Red >> 3) | ((Green >> 3) << 5) | ((Blue >> 3) << 10); }
 
+inline int Square(int V) { return V * V; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Lookups
 
-TFastColorLookup::TFastColorLookup(HPALETTE Palette) : FInverse(32768, -1) {
+TFastColorLookup::TFastColorLookup(HPALETTE Palette) : FCellStart(32768, -1), FCellCount(32768, 0) {
   const UINT N = Palette ? GetPaletteEntries(Palette, 0, 256, FEntries.data()) : 0;
   FColors = static_cast<int>(std::min<UINT>(N, 256));
+}
+
+void TFastColorLookup::BuildCell(int Key) {
+  // Whatever colour of the cell is asked, its nearest entry lies no farther than the entry whose
+  // farthest point of the cell is nearest (Reach); an entry whose nearest point of the cell is
+  // beyond Reach can never be chosen. Distances are squared.
+  const int Low[3] = {(Key & 31) << 3, ((Key >> 5) & 31) << 3, ((Key >> 10) & 31) << 3};
+  std::array<int, 256> Near{};
+  int Reach = 196608;
   for (int i = 0; i < FColors; ++i) {
-    const int Key = CellKey(FEntries[i].peRed, FEntries[i].peGreen, FEntries[i].peBlue);
-    if (FInverse[Key] < 0) FInverse[Key] = static_cast<std::int16_t>(i);
+    const int V[3] = {FEntries[i].peRed, FEntries[i].peGreen, FEntries[i].peBlue};
+    int Min = 0, Max = 0;
+    for (int c = 0; c < 3; ++c) {
+      const int Lo = Low[c], Hi = Low[c] + 7;
+      Min += Square(V[c] < Lo ? Lo - V[c] : (V[c] > Hi ? V[c] - Hi : 0));
+      Max += Square(std::max(std::abs(V[c] - Lo), std::abs(V[c] - Hi)));
+    }
+    Near[static_cast<std::size_t>(i)] = Min;
+    Reach = std::min(Reach, Max);
   }
+  FCellStart[static_cast<std::size_t>(Key)] = static_cast<std::int32_t>(FCandidates.size());
+  for (int i = 0; i < FColors; ++i)
+    if (Near[static_cast<std::size_t>(i)] <= Reach) FCandidates.push_back(static_cast<std::uint8_t>(i));
+  FCellCount[static_cast<std::size_t>(Key)] =
+      static_cast<std::uint16_t>(FCandidates.size() - static_cast<std::size_t>(FCellStart[static_cast<std::size_t>(Key)]));
 }
 
 std::uint8_t TFastColorLookup::LookupIndex(std::uint8_t Red, std::uint8_t Green, std::uint8_t Blue,
                                            std::uint8_t& OutRed, std::uint8_t& OutGreen, std::uint8_t& OutBlue) {
-  const int Key = CellKey(Red, Green, Blue);
-  int Index = FInverse[Key];
-  if (Index < 0) {
-    Index = 0;
-    int Best = 196608;
-    for (int i = 0; i < FColors; ++i) {
-      const PALETTEENTRY& E = FEntries[i];
-      const int D = std::abs(E.peRed - Red) + std::abs(E.peGreen - Green) + std::abs(E.peBlue - Blue);
+  const std::uint32_t Color = Red | (Green << 8) | (static_cast<std::uint32_t>(Blue) << 16);
+  if (Color != FLastColor && FColors > 0) {
+    const int Key = CellKey(Red, Green, Blue);
+    if (FCellStart[static_cast<std::size_t>(Key)] < 0) BuildCell(Key);
+    const std::uint8_t* C = FCandidates.data() + FCellStart[static_cast<std::size_t>(Key)];
+    const int Count = FCellCount[static_cast<std::size_t>(Key)];
+    int Best = 196608, Index = 0;
+    for (int k = 0; k < Count; ++k) {
+      const PALETTEENTRY& E = FEntries[C[k]];
+      const int D = Square(E.peRed - Red) + Square(E.peGreen - Green) + Square(E.peBlue - Blue);
       if (D < Best) {
         Best = D;
-        Index = i;
+        Index = C[k];
       }
     }
-    FInverse[Key] = static_cast<std::int16_t>(Index);
+    FLastColor = Color;
+    FLastIndex = static_cast<std::uint8_t>(Index);
+  } else if (FColors == 0) {
+    FLastIndex = 0;
   }
-  OutRed = FEntries[Index].peRed;
-  OutGreen = FEntries[Index].peGreen;
-  OutBlue = FEntries[Index].peBlue;
-  return static_cast<std::uint8_t>(Index);
+  const PALETTEENTRY& E = FEntries[FLastIndex];
+  OutRed = E.peRed;
+  OutGreen = E.peGreen;
+  OutBlue = E.peBlue;
+  return FLastIndex;
 }
 
 std::uint8_t TNetscapeColorLookup::LookupIndex(std::uint8_t Red, std::uint8_t Green, std::uint8_t Blue,
@@ -92,46 +121,43 @@ void TDitherEngine::AdvanceRow() {
 // ---------------------------------------------------------------------------------------------
 // Floyd-Steinberg
 
-TFloydSteinbergDitherer::TFloydSteinbergDitherer(int Width, TColorLookup* Lookup) : TDitherEngine(Width, Lookup) {
-  for (Channel& C : FChannels) C.Errors.assign(static_cast<std::size_t>(FWidth) + 2, 0);
-}
+TFloydSteinbergDitherer::TFloydSteinbergDitherer(int Width, TColorLookup* Lookup)
+    : TDitherEngine(Width, Lookup),
+      FCurrent(3 * (static_cast<std::size_t>(FWidth) + 2), 0),
+      FBelow(3 * (static_cast<std::size_t>(FWidth) + 2), 0) {}
 
 std::uint8_t TFloydSteinbergDitherer::DitherPixel(std::uint8_t Red, std::uint8_t Green, std::uint8_t Blue,
                                                   std::uint8_t& OutRed, std::uint8_t& OutGreen,
                                                   std::uint8_t& OutBlue) {
-  const std::uint8_t In[3] = {Red, Green, Blue};
-  std::uint8_t Value[3];
-  for (int c = 0; c < 3; ++c) {
-    const Channel& C = FChannels[c];
-    Value[c] = ClampByte(In[c] + (C.Errors[static_cast<std::size_t>(FPos)] + C.Carry + 8) / 16);
-  }
+  const std::int64_t At = (static_cast<std::int64_t>(FColumn) + 1) * 3;
+  const std::int64_t Ahead = FDirection * 3;
+  const std::int32_t* Here = FCurrent.data() + At;
+  const std::uint8_t Value[3] = {ClampByte(Red + DivideError(Here[0] + FCarry[0], 16)),
+                                 ClampByte(Green + DivideError(Here[1] + FCarry[1], 16)),
+                                 ClampByte(Blue + DivideError(Here[2] + FCarry[2], 16))};
   const std::uint8_t Index = TDitherEngine::DitherPixel(Value[0], Value[1], Value[2], OutRed, OutGreen, OutBlue);
   const std::uint8_t Out[3] = {OutRed, OutGreen, OutBlue};
+  std::int32_t* Below = FBelow.data() + At;
   for (int c = 0; c < 3; ++c) {
-    Channel& C = FChannels[c];
     const std::int32_t E = Value[c] - Out[c];
-    if (E != 0) {
-      C.Errors[static_cast<std::size_t>(FPos)] = C.BelowPrevious + 3 * E;
-      C.BelowPrevious = C.Below + 5 * E;
-      C.Below = E;
-      C.Carry = 7 * E;
-    } else {
-      C.Carry = 0;
-    }
+    FCarry[static_cast<std::size_t>(c)] = 7 * E;
+    Below[c - Ahead] += 3 * E;
+    Below[c] += 5 * E;
+    Below[c + Ahead] += E;
   }
-  FPos += FDirection;
   return Index;
 }
 
+void TFloydSteinbergDitherer::AdvanceColumn() {
+  FCarry.fill(0);
+  TDitherEngine::AdvanceColumn();
+}
+
 void TFloydSteinbergDitherer::AdvanceRow() {
-  // The walk ends one entry beyond its last pixel, which is still inside the spare entries.
-  for (Channel& C : FChannels) {
-    if (FPos >= 0 && FPos < static_cast<std::int64_t>(C.Errors.size()))
-      C.Errors[static_cast<std::size_t>(FPos)] = C.BelowPrevious;
-    C.Carry = C.Below = C.BelowPrevious = 0;
-  }
+  std::swap(FCurrent, FBelow);
+  std::fill(FBelow.begin(), FBelow.end(), 0);
+  FCarry.fill(0);
   TDitherEngine::AdvanceRow();
-  FPos = FDirection > 0 ? 0 : FWidth + 1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -143,16 +169,16 @@ TKernelDitherer::TKernelDitherer(int Width, TColorLookup* Lookup, int Rows, int 
   for (auto& Channel : FErrors)
     Channel.assign(static_cast<std::size_t>(FRows),
                    std::vector<std::int32_t>(static_cast<std::size_t>(FWidth) + 2 * static_cast<std::size_t>(FMargin), 0));
-  FPos = FMargin;
 }
 
 std::uint8_t TKernelDitherer::DitherPixel(std::uint8_t Red, std::uint8_t Green, std::uint8_t Blue,
                                           std::uint8_t& OutRed, std::uint8_t& OutGreen, std::uint8_t& OutBlue) {
+  const std::int64_t Pos = static_cast<std::int64_t>(FColumn) + FMargin;
+  const std::int64_t Direction = FDirection;
   const std::uint8_t In[3] = {Red, Green, Blue};
-  const std::int32_t Half = FDivisor / 2;
   std::uint8_t Value[3];
   for (int c = 0; c < 3; ++c)
-    Value[c] = ClampByte(In[c] + (FErrors[c][0][static_cast<std::size_t>(FPos)] + Half) / FDivisor);
+    Value[c] = ClampByte(In[c] + DivideError(FErrors[c][0][static_cast<std::size_t>(Pos)], FDivisor));
   const std::uint8_t Index = TDitherEngine::DitherPixel(Value[0], Value[1], Value[2], OutRed, OutGreen, OutBlue);
   const std::uint8_t Out[3] = {OutRed, OutGreen, OutBlue};
   for (int c = 0; c < 3; ++c) {
@@ -160,9 +186,8 @@ std::uint8_t TKernelDitherer::DitherPixel(std::uint8_t Red, std::uint8_t Green, 
     if (E == 0) continue;
     auto& Rows = FErrors[c];
     for (const Cell& K : FKernel)
-      Rows[static_cast<std::size_t>(K.Row)][static_cast<std::size_t>(FPos + K.Column * FDirection)] += E * K.Weight;
+      Rows[static_cast<std::size_t>(K.Row)][static_cast<std::size_t>(Pos + K.Column * Direction)] += E * K.Weight;
   }
-  FPos += FDirection;
   return Index;
 }
 
@@ -172,7 +197,6 @@ void TKernelDitherer::AdvanceRow() {
     std::rotate(Rows.begin(), Rows.begin() + 1, Rows.end());
   }
   TDitherEngine::AdvanceRow();
-  FPos = FDirection > 0 ? FMargin : FMargin + FWidth - 1;
 }
 
 TStuckiDitherer::TStuckiDitherer(int Width, TColorLookup* Lookup)

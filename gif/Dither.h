@@ -33,8 +33,10 @@ class TColorLookup : public TObject {
   int FColors{0};
 };
 
-// Nearest entry of a palette (sum of the channel differences), remembered per 5-5-5 cell: the
-// first colour searched in a cell decides the index for every later colour of that cell.
+// Nearest entry of a palette by the distance in the colour cube (the sum of the squared channel
+// differences, which a dithered picture's error is measured by; the lowest index of equally near
+// entries). Each 5-5-5 cell of the cube keeps, once it is first asked, the few entries that can
+// be nearest to some colour inside it; a lookup searches only those.
 class TFastColorLookup : public TColorLookup {
  public:
   // Copies up to 256 entries of the palette (none: colour count 0).
@@ -43,8 +45,15 @@ class TFastColorLookup : public TColorLookup {
                            std::uint8_t& OutGreen, std::uint8_t& OutBlue) override;
 
  private:
+  // The candidates of a cell, made on first use.
+  void BuildCell(int Key);
+
   std::array<PALETTEENTRY, 256> FEntries{};
-  std::vector<std::int16_t> FInverse;  // 32768 cells, -1 = not yet known
+  std::vector<std::int32_t> FCellStart;    // 32768 cells: offset into FCandidates, -1 = not yet made
+  std::vector<std::uint16_t> FCellCount;   // candidates of a cell
+  std::vector<std::uint8_t> FCandidates;   // entry indices, ascending within a cell
+  std::uint32_t FLastColor{0xFFFFFFFF};    // the colour asked last and its answer
+  std::uint8_t FLastIndex{0};
 };
 
 // The 216-colour palette: six levels a channel, index 36r + 6g + b.
@@ -82,8 +91,8 @@ class TDitherEngine : public TObject {
                                    std::uint8_t& OutGreen, std::uint8_t& OutBlue);
   // Reverses the direction; the column goes to the new row's first pixel.
   virtual void AdvanceRow();
-  // Moves the column only (a skipped pixel leaves the error positions where they are).
-  void AdvanceColumn() { FColumn += FDirection; }
+  // Skips the pixel at Column() (a transparent one): it takes no error and passes none on.
+  virtual void AdvanceColumn() { FColumn += FDirection; }
 
   int Column() const { return FColumn; }
   int Direction() const { return FDirection; }
@@ -97,25 +106,33 @@ class TDitherEngine : public TObject {
   int FWidth;
 };
 
-// Floyd-Steinberg with one error row a channel and running values for the next row.
+// Error rounding of the diffusing engines: errors are kept multiplied by the divisor and divided
+// once, when a pixel takes them, to the nearest whole level (halves upward) in both signs.
+inline std::int32_t DivideError(std::int32_t Sum, std::int32_t Divisor) {
+  const std::int32_t N = Sum + Divisor / 2;
+  return N >= 0 ? N / Divisor : -((Divisor - 1 - N) / Divisor);
+}
+
+// Floyd-Steinberg (7/16 ahead; 3/16, 5/16, 1/16 below, behind to ahead in the direction of the
+// scan), its errors in sixteenths: the row being walked, the row below, and the carry ahead.
 class TFloydSteinbergDitherer : public TDitherEngine {
  public:
   TFloydSteinbergDitherer(int Width, TColorLookup* Lookup);
   std::uint8_t DitherPixel(std::uint8_t Red, std::uint8_t Green, std::uint8_t Blue, std::uint8_t& OutRed,
                            std::uint8_t& OutGreen, std::uint8_t& OutBlue) override;
   void AdvanceRow() override;
+  void AdvanceColumn() override;
 
  private:
-  struct Channel {
-    std::vector<std::int32_t> Errors;  // width + 2 entries
-    std::int32_t Carry{0}, Below{0}, BelowPrevious{0};
-  };
-  std::array<Channel, 3> FChannels;
-  std::int64_t FPos{0};
+  // Entry column + 1 of (width + 2) entries, three channels each; the spare entries at both ends
+  // take what falls beyond the edges.
+  std::vector<std::int32_t> FCurrent, FBelow;
+  std::array<std::int32_t, 3> FCarry{};
 };
 
 // Kernels spanning several rows, their errors kept multiplied by the divisor. Every row array
-// holds the picture's columns plus a margin on each side that takes the cells beyond the edges.
+// holds the picture's columns plus a margin on each side that takes the cells beyond the edges;
+// a pixel's entry is its column plus the margin.
 class TKernelDitherer : public TDitherEngine {
  public:
   struct Cell {
@@ -136,7 +153,6 @@ class TKernelDitherer : public TDitherEngine {
   std::vector<Cell> FKernel;
   // [channel][row] -> width + 2 * margin entries
   std::array<std::vector<std::vector<std::int32_t>>, 3> FErrors;
-  std::int64_t FPos{0};
 };
 
 class TStuckiDitherer : public TKernelDitherer {

@@ -212,7 +212,10 @@ void TGIFSubImage::SaveToStream(TStream* Stream) {
   FExtensions->SaveToStream(Stream);
   if (IsEmpty()) return;
   PrepareDescriptor();
-  Stream->WriteBuffer(FDescriptor.data(), 10);
+  // The image separator, whatever byte stood in its place in damaged input.
+  std::array<std::uint8_t, 10> Descriptor = FDescriptor;
+  Descriptor[0] = 0x2C;
+  Stream->WriteBuffer(Descriptor.data(), 10);
   FColorMap->WriteToStream(Stream);
   EncodeImageData(Stream);
 }

@@ -104,11 +104,16 @@ class TGIFSubImage : public TGIFItem {
   // more than 8 bits per pixel); icons, metafiles and other graphics are drawn onto a bitmap
   // first. The source's transparency becomes a colour index of its own.
   void Assign(TPersistent* Source) override;
+  // Takes back the contents of a copy of this frame, the logical screen left as it is.
+  void Restore(TGIFSubImage* Source);
 
   // Shrinks a transparent frame to its opaque pixels; a frame without any is cleared.
   void CropTransparentBorders();
   // Pixels that show the colour the previous frame shows at the same place become transparent.
-  void MergeWithPrevious(TGIFSubImage* Previous);
+  // With KeepTableBits a frame that needs a transparent index takes an entry it does not use
+  // where a new one would cost its table another bit (a table's bits also set the global
+  // table's written size and the code size of the frames on it); with none, nothing merges.
+  void MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits = false);
 
  protected:
   void AssignTo(TPersistent* Dest) override;
@@ -123,6 +128,9 @@ class TGIFSubImage : public TGIFItem {
   void ImportIconMask(TIcon* Icon);
   void ImportGraphic(TGraphic* Graphic);
   void AssignBitmap(TBitmap* Source);
+  // Descriptor, pixels, colour map, extensions and bitmap cache of the frame, onto this one
+  // emptied.
+  void CopyFrame(TGIFSubImage* Frame);
   void ReportRowProgress(int Row, int Height, const char* Message);
   std::unique_ptr<TBitmap> RenderCommon(bool Dithered);
 

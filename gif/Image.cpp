@@ -77,6 +77,7 @@ TGIFImage::TGIFImage()
 }
 
 TGIFImage::~TGIFImage() {
+  *FAlive = false;
   try {
     StopAllPainters();
   } catch (...) {
@@ -191,6 +192,12 @@ bool TGIFImage::ShouldDither() const {
 
 void TGIFImage::SetPalette(HPALETTE Value) {
   if (Value == FCachedPalette) return;
+  // The bitmap cache's own palette stays the cache's: the image keeps a copy of it.
+  if (Value && FBitmapCache && FBitmapCache->Palette() == Value) {
+    if (FCachedPalette) DeleteObject(FCachedPalette);
+    FCachedPalette = CopyPalette(Value);
+    return;
+  }
   if (FCachedPalette) DeleteObject(FCachedPalette);
   FCachedPalette = Value;
   if (FBitmapCache && FBitmapCache->Palette() != Value) {
@@ -403,11 +410,14 @@ void TGIFImage::SaveToClipboardFormat(WORD& AFormat, HANDLE& AData, HPALETTE& AP
     TMemoryStream Stream;
     SaveToStream(&Stream);
     HGLOBAL Block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(Stream.Size()));
-    if (!Block) return;
-    if (void* Memory = GlobalLock(Block)) {
-      std::memcpy(Memory, Stream.Memory(), static_cast<std::size_t>(Stream.Size()));
-      GlobalUnlock(Block);
+    if (!Block) RaiseGIFError("Failed to store GIF on clipboard");
+    void* Memory = GlobalLock(Block);
+    if (!Memory) {
+      GlobalFree(Block);
+      RaiseGIFError("Failed to store GIF on clipboard");
     }
+    std::memcpy(Memory, Stream.Memory(), static_cast<std::size_t>(Stream.Size()));
+    GlobalUnlock(Block);
     TGIFClipboardAccess Access = CurrentClipboard();
     if (!Access.SetData || !Access.SetData(CF_GIF, Block)) {
       GlobalFree(Block);
@@ -425,25 +435,31 @@ void TGIFImage::SaveToClipboardFormat(WORD& AFormat, HANDLE& AData, HPALETTE& AP
 void TGIFImage::Draw(TCanvas* ACanvas, const TRect& Rect) {
   if (FInDraw || FFrames->Count() == 0) return;
   FInDraw = true;
+  const std::shared_ptr<bool> Alive = FAlive;
   struct Reset {
     bool& Flag;
-    ~Reset() { Flag = false; }
-  } Guard{FInDraw};
+    const std::shared_ptr<bool>& Alive;
+    ~Reset() {
+      if (*Alive) Flag = false;
+    }
+  } Guard{FInDraw, Alive};
 
   if (FFrames->Count() == 1 || !(FPaintOptions & drAnimate)) {
     FFrames->FrameAt(0)->DrawFrame(ACanvas, Rect, (FPaintOptions & drTile) != 0, (FPaintOptions & drTransparent) != 0);
     return;
   }
   if (!FBitmapCache || (FPaintOptions & drDirect)) {
+    const bool Direct = (FPaintOptions & drDirect) != 0;
+    const bool Inline = !(FPaintOptions & drThreaded);
+    bool RunInline = false;
+    TCanvas* Target = ACanvas;
+    TRect TargetRect = Rect;
     FPainters.LockList();
     try {
       const TRect Served = FCanvasPainter ? FCanvasPainter->Rect() : TRect{};
       const bool Serving = FCanvasPainter && FCanvasPainter->Canvas() == ACanvas && EqualRect(&Served, &Rect);
       if (!Serving) {
         StopDrawPainter();
-        const bool Direct = (FPaintOptions & drDirect) != 0;
-        TCanvas* Target = ACanvas;
-        TRect TargetRect = Rect;
         if (!Direct) {
           TBitmap* Cache = CreateBitmapCache();
           Target = Cache->Canvas();
@@ -451,15 +467,25 @@ void TGIFImage::Draw(TCanvas* ACanvas, const TRect& Rect) {
           Target->SetCopyMode(SRCCOPY);
           Target->CopyRect(TargetRect, ACanvas, Rect);
         }
-        if (TGIFPainter* P = StartPainter(&FCanvasPainter, Target, FPaintOptions, TargetRect)) P->Start();
-        // An inline painter has run its animation by now: the cache shows where it ended.
-        if (!Direct && FBitmapCache) PaintTiled(ACanvas, Rect, FBitmapCache.get());
+        if (Inline) {
+          RunInline = true;
+        } else {
+          if (TGIFPainter* P = StartPainter(&FCanvasPainter, Target, FPaintOptions, TargetRect)) P->Start();
+          if (!Direct && FBitmapCache) PaintTiled(ACanvas, Rect, FBitmapCache.get());
+        }
       }
     } catch (...) {
       FPainters.UnlockList();
       throw;
     }
     FPainters.UnlockList();
+    if (!RunInline) return;
+    // The inline run pumps messages and raises the paint events, from which the image may be
+    // freed: it runs outside the lock, and nothing of the image is touched once it is gone.
+    StartPainter(&FCanvasPainter, Target, FPaintOptions, TargetRect);
+    if (!*Alive) return;
+    // The cache shows where the animation ended.
+    if (!Direct && FBitmapCache) PaintTiled(ACanvas, Rect, FBitmapCache.get());
     return;
   }
   PaintTiled(ACanvas, Rect, RenderBitmap());
@@ -483,6 +509,10 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** Reference, TCanvas* Canvas, T
     Painter->SetPriority(FPainterPriority);
     return Painter;
   }
+  // The image may be freed while the painter runs (from a paint event or the message pump):
+  // afterwards only the painter and the caller's own variable are touched.
+  const std::shared_ptr<bool> Alive = FAlive;
+  TGIFPainter** const Own = &FCanvasPainter;
   std::exception_ptr Error;
   try {
     Painter->Execute();
@@ -491,7 +521,7 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** Reference, TCanvas* Canvas, T
   }
   if (!Error) Error = Painter->KeptException();
   delete Painter;
-  if (Reference) *Reference = nullptr;
+  if (Reference && (*Alive || Reference != Own)) *Reference = nullptr;
   if (Error) std::rethrow_exception(Error);
   return nullptr;
 }

@@ -195,6 +195,9 @@ class TGIFImage : public TGraphic {
   int FAnimationRate;
   TColor FBackdropColor{clNone};
   std::int64_t FLoadPixelBudget{-1};
+  // False once the image is being destroyed: an inline painter's caller further up the stack
+  // (Draw, StartPainter) then leaves without touching the image again.
+  std::shared_ptr<bool> FAlive{std::make_shared<bool>(true)};
 };
 
 }  // namespace gif

@@ -49,19 +49,7 @@ void TGIFSubImage::Assign(TPersistent* Source) {
   }
   if (auto* Frame = dynamic_cast<TGIFSubImage*>(Source)) {
     Clear();
-    if (Frame->IsEmpty()) return;
-    FDescriptor = Frame->FDescriptor;
-    FTransparent = Frame->FTransparent;
-    AllocatePixels();
-    std::memcpy(FData.get(), Frame->FData.get(), static_cast<std::size_t>(FDataSize));
-    FColorMap->Assign(Frame->FColorMap.get());
-    if (Frame->FExtensions->Count() > 0) {
-      TMemoryStream Stream;
-      Frame->FExtensions->SaveToStream(&Stream);
-      Stream.SetPosition(0);
-      FExtensions->LoadFromStream(&Stream, this);
-    }
-    if (Frame->FBitmap) CreateBitmapCache()->Assign(Frame->RenderBitmap());
+    CopyFrame(Frame);
     return;
   }
   if (auto* Bitmap = dynamic_cast<TBitmap*>(Source)) {
@@ -97,6 +85,30 @@ void TGIFSubImage::Assign(TPersistent* Source) {
     return;
   }
   TGIFItem::Assign(Source);
+}
+
+void TGIFSubImage::Restore(TGIFSubImage* Source) {
+  if (Source == this) return;
+  FreeContents();
+  CopyFrame(Source);
+}
+
+void TGIFSubImage::CopyFrame(TGIFSubImage* Frame) {
+  // A frame without pixels still carries its extensions (comments, the looping extension).
+  FDescriptor = Frame->FDescriptor;
+  FTransparent = Frame->FTransparent;
+  if (!Frame->IsEmpty()) {
+    AllocatePixels();
+    std::memcpy(FData.get(), Frame->FData.get(), static_cast<std::size_t>(FDataSize));
+  }
+  FColorMap->Assign(Frame->FColorMap.get());
+  if (Frame->FExtensions->Count() > 0) {
+    TMemoryStream Stream;
+    Frame->FExtensions->SaveToStream(&Stream);
+    Stream.SetPosition(0);
+    FExtensions->LoadFromStream(&Stream, this);
+  }
+  if (Frame->FBitmap) CreateBitmapCache()->Assign(Frame->RenderBitmap());
 }
 
 void TGIFSubImage::AssignBitmap(TBitmap* Source) {

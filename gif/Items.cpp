@@ -50,24 +50,48 @@ int TGIFList::Add(TGIFItem* Item) {
 }
 
 void TGIFList::Clear() {
-  while (!FItems.empty()) Delete(0);
+  // All items leave the list at once and are then freed in order; items added meanwhile (by a
+  // destructor) are freed in a further round.
+  while (!FItems.empty()) {
+    std::vector<TGIFItem*> Items;
+    Items.swap(FItems);
+    for (TGIFItem* Item : Items) {
+      FFreeing = Item;
+      delete Item;
+    }
+    FFreeing = nullptr;
+  }
 }
 
 void TGIFList::Delete(int Index) {
   TGIFItem* Item = ItemAt(Index);
+  CountSteps(Count() - Index - 1);
   FItems.erase(FItems.begin() + Index);
+  FFreeing = Item;
+  struct Reset {
+    const TGIFItem*& Freeing;
+    ~Reset() { Freeing = nullptr; }
+  } Guard{FFreeing};
   delete Item;
 }
 
 int TGIFList::Remove(TGIFItem* Item) {
+  if (Item == FFreeing) return -1;
   const int Index = IndexOf(Item);
-  if (Index >= 0) FItems.erase(FItems.begin() + Index);
+  if (Index >= 0) {
+    CountSteps(Count() - Index - 1);
+    FItems.erase(FItems.begin() + Index);
+  }
   return Index;
 }
 
 int TGIFList::IndexOf(const TGIFItem* Item) const {
   for (std::size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i] == Item) return static_cast<int>(i);
+    if (FItems[i] == Item) {
+      CountSteps(static_cast<std::int64_t>(i + 1));
+      return static_cast<int>(i);
+    }
+  CountSteps(static_cast<std::int64_t>(FItems.size()));
   return -1;
 }
 

@@ -2,6 +2,7 @@
 // Items and lists of a GIF stream, and the header (signature, logical screen descriptor,
 // global colour table).
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,14 +59,25 @@ class TGIFList : public TPersistent {
   TGIFItem* ItemAt(int Index) const;
   int Count() const { return static_cast<int>(FItems.size()); }
   int Add(TGIFItem* Item);  // takes ownership; returns the new index
+  // Frees every item, first to last, in time linear in their number.
   void Clear();
   void Delete(int Index);       // takes the item out, then frees it
   int Remove(TGIFItem* Item);   // takes it out without freeing; its former index or -1
   int IndexOf(const TGIFItem* Item) const;
 
+  // Items visited by searches and moved by removals, in all lists together (a measure of work).
+  static std::int64_t ItemSteps() { return FItemSteps.load(std::memory_order_relaxed); }
+
  protected:
   TGIFImage* FImage;
   std::vector<TGIFItem*> FItems;
+
+ private:
+  static void CountSteps(std::int64_t N) { FItemSteps.fetch_add(N, std::memory_order_relaxed); }
+  static inline std::atomic<std::int64_t> FItemSteps{0};
+  // The item being freed by Delete or Clear: it is out of the list already when its destructor
+  // asks to be removed.
+  const TGIFItem* FFreeing{nullptr};
 };
 
 // The extensions in front of one frame, in stream order.

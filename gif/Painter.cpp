@@ -226,6 +226,7 @@ void TGIFPainter::Animate() {
   while ((Passes != 0 || (FOptions & drLoopForever)) && !Terminated()) {
     FActiveFrame.store(LoopStart);
     if (FHasPainted) RaisePaintEvent(OnPaintLoop);
+    bool Shown = false;
     for (;;) {
       if (Terminated()) break;
       TGIFSubImage* Frame = FrameAt(FActiveFrame.load());
@@ -277,6 +278,7 @@ void TGIFPainter::Animate() {
         RunInMainThread([this] { PaintWithDisposal(); });
       else
         RunInMainThread([this] { PaintWhole(); });
+      Shown = true;
       FPreviousDisposal = FCurrentDisposal;
       if (Terminated()) break;
 
@@ -289,9 +291,22 @@ void TGIFPainter::Animate() {
     }
     if (Passes > 0) --Passes;
     if (!(FOptions & drAnimate) || !(FOptions & drLoop)) break;
+    // A pass that showed nothing (it begins at an empty frame) still takes the shortest frame
+    // time, so that endless passes neither burn a processor nor starve the message queue.
+    if (!Shown && (Passes != 0 || (FOptions & drLoopForever)) && !Terminated()) WaitForPass();
   }
   FActiveFrame.store(-1);
   RaisePaintEvent(OnPaintEnd);
+}
+
+void TGIFPainter::WaitForPass() {
+  constexpr int Wait = MinimumFrameDelay * FrameDelayScale;
+  if (!Threaded())
+    WaitInline(Wait);
+  else if (FWakeEvent)
+    WaitForSingleObject(FWakeEvent, Wait);
+  else
+    Sleep(Wait);
 }
 
 void TGIFPainter::WaitInline(std::int64_t Wait) {

@@ -88,6 +88,8 @@ class TGIFPainter : public TThread {
   void PaintWithDisposal();
   void RestoreBackground(TGIFSubImage* Frame);
   void WaitInline(std::int64_t Wait);
+  // The shortest frame time, cut short by Stop.
+  void WaitForPass();
   // Unlists the painter, clears the owner's reference, frees the bitmaps and the event.
   void HandleTerminate();
   // The image is going: it is not touched any more.

@@ -1,5 +1,5 @@
-// Bitmap colour reduction: every reduction method, the dither modes, unusable combinations and
-// the side effect on the source.
+// Bitmap colour reduction: every reduction method, the dither modes, the errors of unusable
+// combinations, exact colours kept, and the source left as it was.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -40,7 +40,7 @@ TEST(ColorReduction, WebSafeNearest) {
   Src->SetPixelFormat(pf32bit);
   const auto In = PixelsOf(Src.get());
   auto R = ReduceBitmapColors(Src.get(), gif::grWebSafe216, gif::gdNearest, 8, nullptr);
-  EXPECT_EQ(Src->PixelFormat(), pf24bit);
+  EXPECT_EQ(Src->PixelFormat(), pf32bit);
   ASSERT_EQ(R->PixelFormat(), pf8bit);
   const auto Out = IndicesOf(R.get());
   const auto Shown = PixelsOf(R.get());
@@ -87,8 +87,6 @@ TEST(ColorReduction, EveryMethodStaysInItsPalette) {
 
 TEST(ColorReduction, GivenPalette) {
   auto Src = Gradient();
-  auto None = ReduceBitmapColors(Src.get(), gif::grGivenPalette, gif::gdNearest, 8, nullptr);
-  EXPECT_TRUE(None->Empty());
   std::vector<std::uint8_t> Block(sizeof(LOGPALETTE) + 16 * sizeof(PALETTEENTRY));
   auto* L = reinterpret_cast<LOGPALETTE*>(Block.data());
   L->palVersion = 0x300;
@@ -103,20 +101,92 @@ TEST(ColorReduction, GivenPalette) {
   DeleteObject(P);
 }
 
-TEST(ColorReduction, UnusableCombinationsGiveAnEmptyBitmap) {
+TEST(ColorReduction, UnusableCombinationsRaise) {
   auto Src = Gradient();
-  EXPECT_TRUE(ReduceBitmapColors(Src.get(), static_cast<gif::TGIFColorReductionKind>(10), gif::gdNearest, 8, nullptr)
-                  ->Empty());
-  EXPECT_TRUE(
-      ReduceBitmapColors(Src.get(), gif::grWebSafe216, static_cast<gif::TGIFDitherKind>(7), 8, nullptr)->Empty());
-  TBitmap Zero;
-  Zero.SetPixelFormat(pf24bit);
-  try {
-    ReduceBitmapColors(&Zero, gif::grWebSafe216, gif::gdNearest, 8, nullptr);
-    FAIL() << "no error";
-  } catch (const gif::GIFException& E) {
-    EXPECT_STREQ(E.what(), "Invalid image dimensions");
+  auto Message = [](auto&& Call) {
+    try {
+      Call();
+    } catch (const gif::GIFException& E) {
+      return std::string(E.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(Message([&] {
+              ReduceBitmapColors(Src.get(), static_cast<gif::TGIFColorReductionKind>(10), gif::gdNearest, 8, nullptr);
+            }),
+            "Invalid reduction method");
+  EXPECT_EQ(Message([&] {
+              ReduceBitmapColors(Src.get(), gif::grWebSafe216, static_cast<gif::TGIFDitherKind>(7), 8, nullptr);
+            }),
+            "Invalid dither method");
+  EXPECT_EQ(Message([&] { ReduceBitmapColors(Src.get(), gif::grGivenPalette, gif::gdNearest, 8, nullptr); }),
+            "No palette given for color reduction");
+  // A source without pixels, whatever the reduction.
+  for (auto Kind : {gif::grWebSafe216, gif::grOctree, gif::grOctreeWithSystem, gif::grGray4}) {
+    TBitmap Zero;
+    Zero.SetPixelFormat(pf24bit);
+    Zero.SetHeight(5);
+    EXPECT_EQ(Message([&] { ReduceBitmapColors(&Zero, Kind, gif::gdNearest, 8, nullptr); }), "Invalid image dimensions")
+        << int(Kind);
   }
+  // Through the image's import the same error reaches the caller.
+  gif::TGIFImage Image;
+  Image.SetColorReduction(gif::grGivenPalette);
+  EXPECT_EQ(Message([&] { Image.Assign(Src.get()); }), "No palette given for color reduction");
+}
+
+TEST(ColorReduction, ExactColoursKeepTheirEntries) {
+  // 200 colours reduced by octree to 256 entries without dithering: every pixel keeps its
+  // colour and all 200 entries are used.
+  std::vector<Rgb> Colors;
+  Rng R(3);
+  for (int i = 0; i < 200; ++i)
+    Colors.push_back(Rgb{static_cast<std::uint8_t>(R.Below(256)), static_cast<std::uint8_t>(R.Below(256)),
+                         static_cast<std::uint8_t>(R.Below(256))});
+  auto Src = PaintBitmap24(100, 100, [&](int x, int y) { return Colors[static_cast<std::size_t>((x * 7 + y * 13) % 200)]; });
+  auto Out = ReduceBitmapColors(Src.get(), gif::grOctree, gif::gdNearest, 8, nullptr);
+  EXPECT_EQ(PixelsOf(Out.get()), PixelsOf(Src.get()));
+  EXPECT_EQ(Used(Out.get()).size(), 200u);
+  // Greys onto the 256-grey table through a given palette: each its own entry.
+  auto Greys = PaintBitmap24(256, 4, [](int x, int) {
+    const auto V = static_cast<std::uint8_t>(x);
+    return Rgb{V, V, V};
+  });
+  HPALETTE G = gif::Gray256Palette();
+  auto Grey = ReduceBitmapColors(Greys.get(), gif::grGivenPalette, gif::gdFloydSteinberg, 8, G);
+  DeleteObject(G);
+  const auto Indices = IndicesOf(Grey.get());
+  for (int x = 0; x < 256; ++x) ASSERT_EQ(Indices[static_cast<std::size_t>(x)], x);
+}
+
+TEST(ColorReduction, SourceKeepsItsFormat) {
+  // A 32-bit bitmap with alpha comes back from the reduction and from the image's import as it
+  // was: format and bytes.
+  auto Src = Gradient(20, 10);
+  Src->SetPixelFormat(pf32bit);
+  for (int y = 0; y < 10; ++y) {
+    auto* Row = static_cast<std::uint8_t*>(Src->ScanLine(y));
+    for (int x = 0; x < 20; ++x) Row[x * 4 + 3] = static_cast<std::uint8_t>(x * 12);
+  }
+  auto Bytes32 = [&] {
+    std::vector<std::uint8_t> B;
+    for (int y = 0; y < 10; ++y) {
+      const auto* Row = static_cast<const std::uint8_t*>(Src->ScanLine(y));
+      B.insert(B.end(), Row, Row + 80);
+    }
+    return B;
+  };
+  const auto Before = Bytes32();
+  for (int Kind : {gif::grWebSafe216, gif::grOctree, gif::grGray256}) {
+    ReduceBitmapColors(Src.get(), static_cast<gif::TGIFColorReductionKind>(Kind), gif::gdSierra, 8, nullptr);
+    ASSERT_EQ(Src->PixelFormat(), pf32bit) << Kind;
+    ASSERT_EQ(Bytes32(), Before) << Kind;
+  }
+  gif::TGIFImage Image;
+  Image.Assign(Src.get());
+  EXPECT_EQ(Image.Images().Count(), 1);
+  EXPECT_EQ(Src->PixelFormat(), pf32bit);
+  EXPECT_EQ(Bytes32(), Before);
 }
 
 TEST(ColorReduction, LargePictures) {

@@ -1,8 +1,10 @@
-// Colour lookups and dithering engines: the lookups' arithmetic, the serpentine walk, the
-// Floyd-Steinberg running values, and that every kernel keeps a picture's mean colour.
+// Colour lookups and dithering engines: the lookups' arithmetic and exact nearest entries, the
+// serpentine walk, every kernel against a floating-point reference of its published weights,
+// no stripes, and that every kernel keeps a picture's mean colour.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <memory>
@@ -51,6 +53,68 @@ std::vector<std::uint8_t> Dither(TDitherEngine& E, int Width, int Height, const 
   return Out;
 }
 
+// The same, skipping (AdvanceColumn) the pixels for which Skip holds; 255 marks them.
+std::vector<std::uint8_t> DitherSkipping(TDitherEngine& E, int Width, int Height,
+                                         const std::function<Rgb(int, int)>& Pixel,
+                                         const std::function<bool(int, int)>& Skip) {
+  std::vector<std::uint8_t> Out(static_cast<std::size_t>(Width) * Height, 255);
+  std::uint8_t r, g, b;
+  for (int y = 0; y < Height; ++y) {
+    for (int x = E.Column(); x >= 0 && x < Width; x = E.Column()) {
+      if (Skip(x, y)) {
+        E.AdvanceColumn();
+        continue;
+      }
+      const Rgb C = Pixel(x, y);
+      Out[static_cast<std::size_t>(y) * Width + x] = E.DitherPixel(C.R, C.G, C.B, r, g, b);
+    }
+    E.AdvanceRow();
+  }
+  return Out;
+}
+
+// A kernel as published: cells (dx ahead in the direction of the scan, dy rows down, weight),
+// divided by the divisor.
+struct Kernel {
+  std::vector<std::array<int, 3>> Cells;
+  double Divisor;
+};
+
+// Reference error diffusion in floating point over the whole picture: each pixel takes the sum
+// of the shares sent to it, rounded to the nearest level (halves upward); cells beyond the
+// edges and on skipped pixels are dropped; rows are walked in alternating directions.
+std::vector<std::uint8_t> Reference(const Kernel& K, gif::TColorLookup& L, int Width, int Height,
+                                    const std::function<Rgb(int, int)>& Pixel,
+                                    const std::function<bool(int, int)>& Skip) {
+  std::vector<std::array<double, 3>> Err(static_cast<std::size_t>(Width) * Height, {0, 0, 0});
+  std::vector<std::uint8_t> Out(static_cast<std::size_t>(Width) * Height, 255);
+  for (int y = 0; y < Height; ++y) {
+    const int Dir = y % 2 ? -1 : 1;
+    for (int i = 0; i < Width; ++i) {
+      const int x = Dir > 0 ? i : Width - 1 - i;
+      if (Skip(x, y)) continue;
+      const Rgb C = Pixel(x, y);
+      const int In[3] = {C.R, C.G, C.B};
+      int V[3];
+      for (int c = 0; c < 3; ++c)
+        V[c] = std::clamp(In[c] + static_cast<int>(std::floor(Err[static_cast<std::size_t>(y) * Width + x][c] + 0.5 + 1e-7)),
+                          0, 255);
+      std::uint8_t r, g, b;
+      Out[static_cast<std::size_t>(y) * Width + x] =
+          L.LookupIndex(static_cast<std::uint8_t>(V[0]), static_cast<std::uint8_t>(V[1]), static_cast<std::uint8_t>(V[2]),
+                        r, g, b);
+      const int Shown[3] = {r, g, b};
+      for (const auto& Cell : K.Cells) {
+        const int X = x + Cell[0] * Dir, Y = y + Cell[1];
+        if (X < 0 || X >= Width || Y >= Height || Skip(X, Y)) continue;
+        for (int c = 0; c < 3; ++c)
+          Err[static_cast<std::size_t>(Y) * Width + X][c] += (V[c] - Shown[c]) * Cell[2] / K.Divisor;
+      }
+    }
+  }
+  return Out;
+}
+
 using EngineMaker = std::function<std::unique_ptr<TDitherEngine>(int, gif::TColorLookup*)>;
 
 std::vector<std::pair<const char*, EngineMaker>> Diffusers() {
@@ -61,6 +125,33 @@ std::vector<std::pair<const char*, EngineMaker>> Diffusers() {
       {"JaJuNi", [](int W, gif::TColorLookup* L) { return std::make_unique<gif::TJaJuNiDitherer>(W, L); }},
       {"SteveArche", [](int W, gif::TColorLookup* L) { return std::make_unique<gif::TSteveArcheDitherer>(W, L); }},
       {"Burkes", [](int W, gif::TColorLookup* L) { return std::make_unique<gif::TBurkesDitherer>(W, L); }},
+  };
+}
+
+// The published weights, in the order of Diffusers().
+std::vector<Kernel> PublishedKernels() {
+  auto Row5 = [](int Dy, std::array<int, 5> W) {
+    std::vector<std::array<int, 3>> C;
+    for (int i = 0; i < 5; ++i)
+      if (W[static_cast<std::size_t>(i)]) C.push_back({i - 2, Dy, W[static_cast<std::size_t>(i)]});
+    return C;
+  };
+  auto Join = [](std::initializer_list<std::vector<std::array<int, 3>>> Parts) {
+    std::vector<std::array<int, 3>> C;
+    for (const auto& P : Parts) C.insert(C.end(), P.begin(), P.end());
+    return C;
+  };
+  return {
+      {{{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}, 16},
+      {Join({{{1, 0, 8}, {2, 0, 4}}, Row5(1, {2, 4, 8, 4, 2}), Row5(2, {1, 2, 4, 2, 1})}), 42},
+      {Join({{{1, 0, 5}, {2, 0, 3}}, Row5(1, {2, 4, 5, 4, 2}), Row5(2, {0, 2, 3, 2, 0})}), 32},
+      {Join({{{1, 0, 7}, {2, 0, 5}}, Row5(1, {3, 5, 7, 5, 3}), Row5(2, {1, 3, 5, 3, 1})}), 48},
+      {{{2, 0, 32},
+        {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30}, {3, 1, 16},
+        {-2, 2, 12}, {0, 2, 26}, {2, 2, 12},
+        {-3, 3, 5}, {-1, 3, 12}, {1, 3, 12}, {3, 3, 5}},
+       200},
+      {Join({{{1, 0, 8}, {2, 0, 4}}, Row5(1, {2, 4, 8, 4, 2})}), 32},
   };
 }
 
@@ -93,7 +184,7 @@ TEST(ColorLookup, FixedPalettes) {
   EXPECT_EQ(White.R, 255);
 }
 
-TEST(ColorLookup, FastLookupNearestAndCells) {
+TEST(ColorLookup, FastLookupFindsTheNearestEntry) {
   EXPECT_EQ(gif::TFastColorLookup(nullptr).ColorCount(), 0);
 
   HPALETTE P = Palette({{10, 10, 10}, {200, 0, 0}, {200, 0, 0}, {0, 0, 200}, {120, 120, 120}, {140, 140, 140}});
@@ -106,14 +197,56 @@ TEST(ColorLookup, FastLookupNearestAndCells) {
     const Hit Blue = Look(L, 10, 10, 180);
     EXPECT_EQ(Blue.Index, 3);
     EXPECT_EQ(Blue.B, 200);
-    // (128,128,128) is nearest to entry 4 by the sum of differences (24 against 36)...
+    // Two colours of one 5-5-5 cell each get their own nearest entry, in either order.
     EXPECT_EQ(Look(L, 128, 128, 128).Index, 4);
-    // ... and (135,135,135), although nearer to entry 5, shares its 5-5-5 cell and its answer.
-    EXPECT_EQ(Look(L, 135, 135, 135).Index, 4);
+    EXPECT_EQ(Look(L, 135, 135, 135).Index, 5);
     gif::TFastColorLookup Fresh(P);
     EXPECT_EQ(Look(Fresh, 135, 135, 135).Index, 5);
+    EXPECT_EQ(Look(Fresh, 128, 128, 128).Index, 4);
   }
   DeleteObject(P);
+
+  // Every grey of the 256-grey palette is its own entry.
+  HPALETTE Grey = gif::Gray256Palette();
+  {
+    gif::TFastColorLookup L(Grey);
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(Look(L, v, v, v).Index, v) << v;
+  }
+  DeleteObject(Grey);
+
+  // Random palettes and colours against a search of the whole palette (squared distance, lowest
+  // index on a tie); palette colours map to themselves.
+  Rng R(7);
+  for (int Round = 0; Round < 4; ++Round) {
+    std::vector<Rgb> Colors;
+    const int N = Round == 0 ? 256 : 2 + R.Below(200);
+    for (int i = 0; i < N; ++i)
+      Colors.push_back(Rgb{static_cast<std::uint8_t>(R.Below(256)), static_cast<std::uint8_t>(R.Below(256)),
+                           static_cast<std::uint8_t>(Round == 3 ? 0 : R.Below(256))});
+    HPALETTE Q = Palette(Colors);
+    gif::TFastColorLookup L(Q);
+    for (int i = 0; i < N; ++i) {
+      const Rgb& C = Colors[static_cast<std::size_t>(i)];
+      const Hit H = Look(L, C.R, C.G, C.B);
+      ASSERT_TRUE((Rgb{static_cast<std::uint8_t>(H.R), static_cast<std::uint8_t>(H.G), static_cast<std::uint8_t>(H.B)} == C))
+          << i;
+      ASSERT_LE(H.Index, i);
+    }
+    for (int k = 0; k < 20000; ++k) {
+      const int r = R.Below(256), g = R.Below(256), b = R.Below(256);
+      int Best = 1 << 30, Want = 0;
+      for (int i = 0; i < N; ++i) {
+        const Rgb& C = Colors[static_cast<std::size_t>(i)];
+        const int D = (C.R - r) * (C.R - r) + (C.G - g) * (C.G - g) + (C.B - b) * (C.B - b);
+        if (D < Best) {
+          Best = D;
+          Want = i;
+        }
+      }
+      ASSERT_EQ(Look(L, r, g, b).Index, Want) << r << "," << g << "," << b;
+    }
+    DeleteObject(Q);
+  }
 }
 
 TEST(DitherEngine, NearestWalksSerpentine) {
@@ -139,14 +272,117 @@ TEST(DitherEngine, NearestWalksSerpentine) {
   EXPECT_EQ(One.Direction(), 1);
 }
 
-TEST(DitherEngine, FloydSteinbergRunningValues) {
-  // Grey 100 rows over black and white, worked through by hand: the first row left to right
-  // gives 0 1 0 (values 100, 144, 52); the second, right to left, reads the sums the first row
-  // left one entry on: 100, 153, 38 -> again 0 1 0 in column order.
-  gif::TMonochromeLookup L;
-  gif::TFloydSteinbergDitherer E(3, &L);
-  const auto Out = Dither(E, 3, 2, [](int, int) { return Rgb{100, 100, 100}; });
-  EXPECT_EQ(Out, (std::vector<std::uint8_t>{0, 1, 0, 0, 1, 0}));
+TEST(DitherEngine, KernelsMatchAReferenceOfTheirWeights) {
+  // Ramps, flat greys and noise, with and without skipped (transparent) pixels, onto black and
+  // white, the 216 web colours and four greys: every index equals the floating-point reference.
+  gif::TMonochromeLookup Mono;
+  gif::TNetscapeColorLookup Web;
+  HPALETTE G4 = gif::Gray4Palette();
+  gif::TFastColorLookup Grey4(G4);
+  const std::vector<std::pair<const char*, gif::TColorLookup*>> Lookups{
+      {"mono", &Mono}, {"web", &Web}, {"grey4", &Grey4}};
+  const int W = 37, H = 23;
+  const std::vector<std::pair<const char*, std::function<Rgb(int, int)>>> Pictures{
+      {"grey ramp",
+       [](int x, int) {
+         const auto V = static_cast<std::uint8_t>(x * 255 / 36);
+         return Rgb{V, V, V};
+       }},
+      {"colour ramp",
+       [](int x, int y) {
+         return Rgb{static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(250 - y * 10), static_cast<std::uint8_t>(x * y)};
+       }},
+      {"grey 100", [](int, int) { return Rgb{100, 100, 100}; }},
+      {"grey 128", [](int, int) { return Rgb{128, 128, 128}; }},
+      {"grey 3", [](int, int) { return Rgb{3, 3, 3}; }},
+      {"noise",
+       [](int x, int y) {
+         const auto h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
+         return Rgb{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h >> 16)};
+       }},
+  };
+  const std::vector<std::function<bool(int, int)>> Skips{
+      [](int, int) { return false; },
+      [](int x, int y) { return (x >= 10 && x < 14) || (x + y) % 11 == 0; },
+  };
+  const auto Kernels = PublishedKernels();
+  const auto Makers = Diffusers();
+  for (std::size_t k = 0; k < Makers.size(); ++k)
+    for (const auto& [LName, L] : Lookups)
+      for (const auto& [PName, Pixel] : Pictures)
+        for (std::size_t s = 0; s < Skips.size(); ++s) {
+          auto E = Makers[k].second(W, L);
+          const auto Got = DitherSkipping(*E, W, H, Pixel, Skips[s]);
+          const auto Want = Reference(Kernels[k], *L, W, H, Pixel, Skips[s]);
+          int Wrong = 0;
+          std::size_t First = 0;
+          for (std::size_t i = 0; i < Got.size(); ++i)
+            if (Got[i] != Want[i] && Wrong++ == 0) First = i;
+          EXPECT_EQ(Wrong, 0) << Makers[k].first << " " << LName << " " << PName << " skips " << s << ": first at ("
+                              << First % W << ", " << First / W << ")";
+        }
+  DeleteObject(G4);
+}
+
+TEST(DitherEngine, NoStripes) {
+  // A grey ramp over black and white, and one between two web levels: averaged down each column
+  // and along each row, the output follows the input (column stripes would swing by half the
+  // range), and 50 % grey is a checkerboard.
+  gif::TMonochromeLookup Mono;
+  gif::TNetscapeColorLookup Web;
+  const int W = 128, H = 64;
+  struct Case {
+    const char* Name;
+    gif::TColorLookup* L;
+    int Low, High;  // the ramp's ends, which the lookup shows exactly
+  };
+  for (const Case& C : {Case{"mono", &Mono, 0, 255}, Case{"web", &Web, 102, 153}}) {
+    auto Ramp = [&](int x, int) {
+      const auto V = static_cast<std::uint8_t>(C.Low + (C.High - C.Low) * x / (W - 1));
+      return Rgb{V, V, V};
+    };
+    for (auto& [Name, Make] : Diffusers()) {
+      auto E = Make(W, C.L);
+      const auto Out = Dither(*E, W, H, Ramp);
+      auto Shown = [&](int x, int y) {
+        std::uint8_t r, g, b;
+        const std::uint8_t I = Out[static_cast<std::size_t>(y) * W + x];
+        if (C.L == &Mono) return I ? 255 : 0;
+        r = static_cast<std::uint8_t>(51 * (I / 36));
+        (void)g;
+        (void)b;
+        return static_cast<int>(r);
+      };
+      for (int x = 2; x < W - 2; ++x) {
+        double Sum = 0;
+        for (int y = 8; y < H; ++y) Sum += Shown(x, y);
+        EXPECT_NEAR(Sum / (H - 8), Ramp(x, 0).R, (C.High - C.Low) * 0.3) << C.Name << " " << Name << " column " << x;
+      }
+      for (int y = 8; y < H; ++y) {
+        double Sum = 0, Want = 0;
+        for (int x = 0; x < W; ++x) {
+          Sum += Shown(x, y);
+          Want += Ramp(x, y).R;
+        }
+        EXPECT_NEAR(Sum / W, Want / W, (C.High - C.Low) * 0.1) << C.Name << " " << Name << " row " << y;
+      }
+    }
+  }
+  // Floyd-Steinberg lays a grey half way between its two colours as a checkerboard: exactly
+  // over black and white, and on the web colours once the first rows have settled.
+  auto Checkered = [](const std::vector<std::uint8_t>& Out, int Side, int FromRow) {
+    int Alternating = 0;
+    for (int y = FromRow; y < Side; ++y)
+      for (int x = 1; x < Side; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * Side + x;
+        Alternating += Out[i] != Out[i - 1] && Out[i] != Out[i - static_cast<std::size_t>(Side)];
+      }
+    return static_cast<double>(Alternating) / ((Side - FromRow) * (Side - 1));
+  };
+  gif::TFloydSteinbergDitherer Half(24, &Mono);
+  EXPECT_EQ(Checkered(Dither(Half, 24, 24, [](int, int) { return Rgb{128, 128, 128}; }), 24, 1), 1.0);
+  gif::TFloydSteinbergDitherer WebHalf(24, &Web);
+  EXPECT_GE(Checkered(Dither(WebHalf, 24, 24, [](int, int) { return Rgb{127, 127, 127}; }), 24, 6), 0.8);
 }
 
 TEST(DitherEngine, ExactPaletteGivesNearestColours) {
@@ -234,14 +470,22 @@ TEST(DitherEngine, EdgesAndSkippedPixels) {
         }
     }
   }
-  // AdvanceColumn moves the column only: the next pixel still gets the error the skipped one
-  // would have read.
-  gif::TStuckiDitherer S(4, &L);
-  std::uint8_t r, g, b;
-  S.DitherPixel(100, 100, 100, r, g, b);  // black, error 100 onto the next two entries
-  S.AdvanceColumn();
-  EXPECT_EQ(S.Column(), 2);
-  // The entry read now is the one next to the first pixel: 110 + (800 + 21) / 42 = 129 (white),
-  // while the entry of column 2 (400) would have given 120 (black).
-  EXPECT_EQ(S.DitherPixel(110, 110, 110, r, g, b), 1);
+  // Skipped (transparent) pixels keep the error positions with the column: a flat grey with a
+  // transparent band keeps its mean on every kernel.
+  gif::TNetscapeColorLookup Web;
+  const int W = 60, H = 40;
+  for (auto& [Name, Make] : Diffusers()) {
+    auto E = Make(W, &Web);
+    const auto Out = DitherSkipping(*E, W, H, [](int, int) { return Rgb{100, 100, 100}; },
+                                    [](int x, int) { return x >= 20 && x < 28; });
+    double Sum = 0;
+    int N = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (x < 20 || x >= 28) {
+          Sum += 51 * (Out[static_cast<std::size_t>(y) * W + x] / 36);
+          ++N;
+        }
+    EXPECT_NEAR(Sum / N, 100.0, 0.5) << Name;
+  }
 }

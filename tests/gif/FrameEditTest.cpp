@@ -336,6 +336,105 @@ TEST(Optimize, DropsWhatCarriesNothing) {
   EXPECT_EQ(B0->GraphicControlExtension()->DelayTime(), 35);
 }
 
+TEST(Optimize, KeepsEveryFramesTimeTheLoopAndTheBackground) {
+  auto Delays = [](TGIFImage& I) {
+    std::vector<int> D;
+    for (int i = 0; i < I.Images().Count(); ++i) {
+      gif::TGIFGraphicControlExtension* G = I.Images().FrameAt(i)->GraphicControlExtension();
+      D.push_back(G ? G->DelayTime() : 0);
+    }
+    return D;
+  };
+  // A blank frame after an opaque one: its time goes to that frame (20 + 50).
+  TGIFImage Opaque;
+  AddGce(AddFrame(Opaque, 0, 0, 2, 1, {0, 1}, kFour), 1, 20);
+  AddGce(AddFrame(Opaque, 0, 0, 2, 1, {3, 3}, kFour), 1, 50, 3);
+  AddGce(AddFrame(Opaque, 0, 0, 2, 1, {1, 0}, kFour), 1, 10);
+  Opaque.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(Delays(Opaque), (std::vector<int>{70, 10}));
+
+  // Where the sum would not fit in 16 bits, where the frame before is disposed (2 or 3), or
+  // where a delay the painter lengthens is involved, the blank frame stays as one transparent
+  // pixel with its own time.
+  struct Case {
+    int PrevDelay, PrevDisposal, Delay;
+  };
+  for (const Case& C : {Case{65000, 1, 1000}, Case{10, 2, 10}, Case{10, 3, 10}, Case{0, 1, 10}, Case{10, 1, 2}}) {
+    TGIFImage I;
+    AddGce(AddFrame(I, 0, 0, 2, 2, {0, 1, 2, 1}, kFour), C.PrevDisposal, C.PrevDelay);
+    AddGce(AddFrame(I, 0, 0, 2, 2, {3, 3, 3, 3}, kFour), 1, C.Delay, 3);
+    I.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+    ASSERT_EQ(I.Images().Count(), 2) << C.PrevDelay << "/" << C.PrevDisposal << "/" << C.Delay;
+    EXPECT_EQ(Delays(I), (std::vector<int>{C.PrevDelay, C.Delay}));
+    TGIFSubImage* Blank = I.Images().FrameAt(1);
+    EXPECT_EQ(Blank->Width() * Blank->Height(), 1);
+    EXPECT_TRUE(Blank->Transparent());
+  }
+
+  // A blank first frame keeps its time and the looping extension it carries; a looping
+  // extension on a later frame (the only one) stays as well.
+  for (int On : {0, 1}) {
+    TGIFImage I;
+    TGIFSubImage* F0 = AddFrame(I, 0, 0, 2, 1, {3, 3}, kFour);
+    AddGce(F0, 1, 40, 3);
+    TGIFSubImage* F1 = AddFrame(I, 0, 0, 2, 1, {0, 1}, kFour);
+    AddGce(F1, 1, 30);
+    auto L = std::make_unique<gif::TGIFAppExtNSLoop>(On ? F1 : F0);
+    L->SetLoopCount(4);
+    (On ? F1 : F0)->Extensions().Add(L.release());
+    I.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+    ASSERT_EQ(I.Images().Count(), 2) << On;
+    EXPECT_EQ(Delays(I), (std::vector<int>{40, 30}));
+    int Loops = 0;
+    for (int f = 0; f < 2; ++f)
+      for (int e = 0; e < I.Images().FrameAt(f)->Extensions().Count(); ++e)
+        if (auto* X = dynamic_cast<gif::TGIFAppExtNSLoop*>(I.Images().FrameAt(f)->Extensions().ExtensionAt(e))) {
+          EXPECT_EQ(X->LoopCount(), 4);
+          ++Loops;
+        }
+    EXPECT_EQ(Loops, 1) << On;
+  }
+
+  // Sorting the global map keeps the background colour, used by no pixel or not.
+  for (bool Used : {true, false}) {
+    TGIFImage I;
+    for (TColor C : {0x000000, 0xC3C380, 0x0000FF, 0x00FF00}) I.GlobalColorMap()->AddColor(C);
+    I.Header().SetBackgroundColorIndex(1);
+    AddFrame(I, 0, 0, 4, 1, Used ? Bytes{2, 2, 3, 1} : Bytes{2, 2, 3, 0}, {});
+    const TColor Back = I.BackColor();
+    I.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+    EXPECT_EQ(I.BackColor(), Back) << Used;
+    EXPECT_EQ(I.BackColor(), 0xC3C380);
+  }
+}
+
+TEST(Optimize, NeverGrowsAFrame) {
+  // A frame that repeats every other pixel of the one before: merging would scatter transparent
+  // pixels through a run the encoder packs well, so the frame is kept as it was.
+  TGIFImage I;
+  Bytes A(64 * 64), B(64 * 64);
+  for (int i = 0; i < 64 * 64; ++i) {
+    A[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i % 2 ? 1 : 2);
+    B[static_cast<std::size_t>(i)] = 1;
+  }
+  AddGce(AddFrame(I, 0, 0, 64, 64, A, kFour), 1, 10);
+  AddGce(AddFrame(I, 0, 0, 64, 64, B, kFour), 1, 10);
+  const std::size_t Before = Save(I).size();
+  I.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_LE(Save(I).size(), Before);
+  EXPECT_FALSE(I.Images().FrameAt(1)->Transparent());
+  EXPECT_EQ(I.Images().FrameAt(1)->Width(), 64);
+  // Where merging and cropping pay, they are done.
+  TGIFImage J;
+  Bytes C = A;
+  C[static_cast<std::size_t>(20 * 64 + 20)] = 3;
+  AddGce(AddFrame(J, 0, 0, 64, 64, A, kFour), 1, 10);
+  AddGce(AddFrame(J, 0, 0, 64, 64, C, kFour), 1, 10);
+  J.Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+  EXPECT_EQ(J.Images().FrameAt(1)->Width(), 1);
+  EXPECT_EQ(J.Images().FrameAt(1)->Left(), 20);
+}
+
 TEST(Optimize, DisposalsProgressAndTheReductionCheck) {
   // Disposal 2 is reset only when the next opaque frame covers the whole frame.
   TGIFImage Image;

@@ -98,6 +98,17 @@ TEST(GIFImage, SizesPalettesAndEquality) {
   EXPECT_EQ(EntriesOf(Image.Palette()).size(), 216u);
   gif::PaletteDisplay = Was;
   Image.SetPaintOptions(Options);
+
+  // The bitmap cache's own palette handed back: the image keeps a copy, the cache its own.
+  Image.RenderBitmap();
+  HPALETTE CachePalette = Image.BitmapCache()->Palette();
+  ASSERT_NE(CachePalette, nullptr);
+  const auto Entries = EntriesOf(CachePalette);
+  Image.SetPalette(CachePalette);
+  EXPECT_EQ(Image.BitmapCache()->Palette(), CachePalette);
+  Image.FreeBitmapCache();
+  ASSERT_EQ(GetObjectType(Image.Palette()), OBJ_PAL);
+  EXPECT_EQ(EntriesOf(Image.Palette()).size(), Entries.size());
 }
 
 TEST(GIFImage, AssignClearsTheHandlersAndCopiesFrames) {
@@ -125,6 +136,28 @@ TEST(GIFImage, AssignClearsTheHandlersAndCopiesFrames) {
   Back.Assign(&Copy);
   EXPECT_EQ(PixelsOf(&Back), PixelsOf(B.get()));
   EXPECT_THROW(Copy.Add(Copy.Images().FrameAt(0)->ColorMap()), gif::GIFException);
+
+  // Frames that carry only extensions (a looping extension, a comment) are copied with them.
+  const Bytes Looping = GifWriter()
+                            .Header(2, 1, 0x80)
+                            .Table(2)
+                            .AppExt("NETSCAPE2.0", {3, 1, 7, 0, 0})
+                            .Comment({"first"})
+                            .Descriptor(0, 0, 2, 1)
+                            .ImageData(2, PackCodes(LzwCodes({0, 1}, 2)))
+                            .Comment({"last"})
+                            .Trailer()
+                            .Get();
+  Loaded Anim = Load(Looping);
+  ASSERT_EQ(Anim.Image->Images().Count(), 2);
+  TGIFImage Whole;
+  Whole.Assign(Anim.Image.get());
+  EXPECT_EQ(Save(Whole), Looping);
+  gif::TGIFSubImage Frame(&Whole);
+  Frame.Assign(Anim.Image->Images().FrameAt(1));
+  EXPECT_TRUE(Frame.IsEmpty());
+  ASSERT_EQ(Frame.Extensions().Count(), 1);
+  EXPECT_NE(dynamic_cast<gif::TGIFCommentExtension*>(Frame.Extensions().ExtensionAt(0)), nullptr);
 }
 
 TEST(GIFImage, EmptyImages) {

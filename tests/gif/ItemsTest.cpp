@@ -252,6 +252,48 @@ TEST(GifImageList, BlocksBetweenFrames) {
   EXPECT_EQ(L.Warnings, (std::vector<std::string>{"Unknown GIF block type", "Invalid Image trailer"}));
 }
 
+TEST(GifImageList, DamagedSeparatorIsWrittenAsTheSeparator) {
+  // A stray byte stands where the image separator belongs, after an extension: the frame loads
+  // (with a warning) and is written back with 0x2C, which a peer reads again.
+  GifWriter G;
+  G.Header(2, 1, 0x80).Table(2).Comment({"x"}).Descriptor(0, 0, 2, 1).ImageData(2, PackCodes(LzwCodes({0, 1}, 2)));
+  Bytes Gif = G.Trailer().Get();
+  const std::size_t Separator = 6 + 7 + 6 + 5;
+  ASSERT_EQ(Gif[Separator], 0x2C);
+  Gif[Separator] = 0x77;
+  Loaded L = Load(Gif);
+  ASSERT_EQ(L.Error, "");
+  EXPECT_EQ(L.Warnings, std::vector<std::string>{"Invalid extension introducer"});
+  ASSERT_EQ(L.Image->Images().Count(), 1);
+  const Bytes Out = Save(*L.Image);
+  EXPECT_EQ(Out[Separator], 0x2C);
+  const PeerImage P = PeerDecode(Out);
+  ASSERT_TRUE(P.Ok) << P.Error;
+  ASSERT_EQ(P.Frames.size(), 1u);
+  EXPECT_EQ(P.Frames[0].Pixels, (Bytes{0, 1}));
+}
+
+TEST(GifImageList, TeardownIsLinearInTheItems) {
+  // 300,000 empty comments in front of one frame: clearing, reloading and freeing the image
+  // visit and move each item a bounded number of times.
+  constexpr int N = 300000;
+  GifWriter G;
+  G.Header(2, 1, 0x80).Table(2);
+  for (int i = 0; i < N; ++i) G.Raw({0x21, 0xFE, 0x00});
+  const Bytes Gif = G.Descriptor(0, 0, 2, 1).ImageData(2, PackCodes(LzwCodes({0, 1}, 2))).Trailer().Get();
+  const std::int64_t Before = gif::TGIFList::ItemSteps();
+  Loaded L = Load(Gif);
+  ASSERT_EQ(L.Error, "");
+  ASSERT_EQ(L.Image->Images().FrameAt(0)->Extensions().Count(), N);
+  L.Image->Clear();
+  EXPECT_TRUE(L.Image->Empty());
+  auto S = StreamOf(Gif);
+  L.Image->LoadFromStream(S.get());
+  ASSERT_EQ(L.Image->Images().FrameAt(0)->Extensions().Count(), N);
+  L.Image.reset();
+  EXPECT_LT(gif::TGIFList::ItemSteps() - Before, 4 * N);
+}
+
 TEST(GifImage, FailedLoadRestoresThePosition) {
   GifWriter G;
   G.Header(2, 1, 0x80).Table(2).Descriptor(0, 0, 2, 1).ImageData(2, PackCodes(LzwCodes({0, 1}, 2)));

@@ -1,6 +1,7 @@
-// The painter: timing arithmetic (with given clock readings), loop counts, events, stopping a
-// waiting painter, ending through the message pump, Draw's reuse of a running painter, and
-// images freed or cleared while a painter thread runs or waits in Synchronize.
+// The painter: timing arithmetic (with given clock readings), loop counts and the loop start,
+// events, stopping a waiting painter, steps stopped while queued, passes that show nothing,
+// ending through the message pump, Draw's reuse of a running painter, and images freed or
+// cleared while a painter runs, waits in Synchronize or pumps messages inside Draw.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -141,6 +142,27 @@ TEST(Painter, LoopCountsAndEvents) {
   EXPECT_EQ(F.Frames, 7);
   EXPECT_EQ(P, nullptr);
 
+  // Passes after the first begin at the frame that carries the looping extension.
+  auto Later = Animation({0, 0, 0});
+  Later->SetAnimationSpeed(100000);
+  {
+    gif::TGIFSubImage* F1 = Later->Images().FrameAt(1);
+    auto L = std::make_unique<gif::TGIFAppExtNSLoop>(F1);
+    L->SetLoopCount(2);
+    F1->Extensions().Add(L.release());
+  }
+  Events Lt;
+  Lt.Attach(*Later);
+  Later->StartPainter(nullptr, S->Canvas(), kAnimate | gif::drLoop, TRect{0, 0, 4, 4});
+  EXPECT_EQ(Lt.Seen, (std::vector<std::string>{"start", "0", "1", "2", "loop", "1", "2", "end"}));
+  Events LtThreaded;
+  LtThreaded.Attach(*Later);
+  Later->SetAnimationSpeed(-1);
+  TGIFPainter* T = nullptr;
+  Later->StartPainter(&T, S->Canvas(), kAnimate | gif::drLoop | gif::drThreaded, TRect{0, 0, 4, 4})->Start();
+  ASSERT_TRUE(PumpUntil([&] { return T == nullptr; }));
+  EXPECT_EQ(LtThreaded.Seen, Lt.Seen);
+
   // An empty rectangle starts nothing; a still picture paints once without a thread.
   P = reinterpret_cast<TGIFPainter*>(1);
   EXPECT_EQ(Image->StartPainter(&P, S->Canvas(), kAnimate | gif::drThreaded, TRect{2, 0, 2, 4}), nullptr);
@@ -216,6 +238,92 @@ TEST(Painter, InlineWaitsKeepTheQueueAndEndOnQuit) {
   Image->StartPainter(&P, S->Canvas(), kAnimate, TRect{0, 0, 4, 4});
   EXPECT_EQ(Pumps, 2);
   gif::SetGIFMessagePump(nullptr);
+}
+
+TEST(Painter, PassesThatShowNothingStillWait) {
+  // Looping forever where the pass begins at a frame without pixels: every pass waits the
+  // shortest frame time (an inline painter keeps pumping the queue) instead of spinning.
+  auto Image = Animation({0, 0});
+  Image->Images().FrameAt(0)->FreePixels();
+  auto S = Surface();
+  TGIFPainter* P = nullptr;
+  int Pumps = 0;
+  gif::SetGIFMessagePump([&] {
+    if (++Pumps == 3) P->Stop();
+    return true;
+  });
+  Events E;
+  E.Attach(*Image);
+  Image->StartPainter(&P, S->Canvas(), kAnimate | gif::drLoop | gif::drLoopForever, TRect{0, 0, 4, 4});
+  gif::SetGIFMessagePump(nullptr);
+  EXPECT_EQ(Pumps, 3);
+  EXPECT_EQ(E.Frames, 0);
+  EXPECT_EQ(P, nullptr);
+  // A threaded one waits on its wake event, which Stop sets.
+  TGIFPainter* Q = nullptr;
+  Image->StartPainter(&Q, S->Canvas(), kAnimate | gif::drLoop | gif::drLoopForever | gif::drThreaded,
+                      TRect{0, 0, 4, 4})
+      ->Start();
+  ASSERT_TRUE(PumpUntil([&] { return Q != nullptr; }));
+  Q->Stop();
+  ASSERT_TRUE(PumpUntil([&] { return Q == nullptr; }));
+}
+
+TEST(Painter, StepsQueuedBeforeAStopDoNotRun) {
+  // A painter that never waits is almost always blocked handing a step to this thread. Stopped
+  // between two pumps, the step it has queued by then must not run: no event after the stop.
+  auto S = Surface();
+  auto Image = Animation({0, 0, 0}, 0);
+  Image->SetAnimationSpeed(-1);
+  bool Stopped = false;
+  int After = 0, Before = 0;
+  auto Count = [&](TObject*) { Stopped ? ++After : ++Before; };
+  Image->OnPaintFrame = Count;
+  Image->OnPaintFrameDone = Count;
+  Image->OnPaintLoop = Count;
+  Image->OnPaintEnd = Count;
+  for (int Round = 0; Round < 60; ++Round) {
+    Stopped = false;
+    TGIFPainter* P = nullptr;
+    Image->StartPainter(&P, S->Canvas(), kAnimate | gif::drLoop | gif::drThreaded, TRect{0, 0, 4, 4})->Start();
+    for (int Steps = 0; Steps < 1 + Round % 7;)
+      if (CheckSynchronize(5)) ++Steps;
+    // Let the painter queue its next step.
+    for (int i = 0; i < 100 + 50 * (Round % 5); ++i) std::this_thread::yield();
+    P->Stop();
+    Stopped = true;
+    ASSERT_TRUE(PumpUntil([&] { return P == nullptr; }));
+  }
+  EXPECT_GT(Before, 0);
+  EXPECT_EQ(After, 0);
+}
+
+TEST(Painter, ImageFreedDuringAnInlineDraw) {
+  // Draw runs an inline painter, which raises the paint events and pumps messages: freeing the
+  // image from either leaves Draw without touching the image again.
+  auto S = Surface(16, 16);
+  for (const gif::TGIFPaintFlags Direct : {gif::TGIFPaintFlags{0}, gif::drDirect}) {
+    auto* Image = Animation({0, 0, 0}, 0, 2).release();
+    Image->SetPaintOptions(gif::drAnimate | gif::drLoop | gif::drTransparent | Direct);
+    Image->SetAnimationSpeed(100000);
+    int Frames = 0;
+    Image->OnPaintFrameDone = [&](TObject*) {
+      if (++Frames == 2) delete Image;
+    };
+    S->Canvas()->StretchDraw(TRect{0, 0, 8, 8}, Image);
+    EXPECT_EQ(Frames, 2);
+  }
+  // From the message pump while the painter waits between frames.
+  auto* Image = Animation({5000, 5000}).release();
+  Image->SetPaintOptions(gif::drAnimate | gif::drLoop | gif::drTransparent);
+  int Pumps = 0;
+  gif::SetGIFMessagePump([&] {
+    if (++Pumps == 2) delete Image;
+    return true;
+  });
+  S->Canvas()->StretchDraw(TRect{0, 0, 8, 8}, Image);
+  gif::SetGIFMessagePump(nullptr);
+  EXPECT_EQ(Pumps, 2);
 }
 
 TEST(Painter, ErrorsOfAnInlinePainterReachTheCaller) {
