@@ -380,7 +380,7 @@ class StartupTest : public QObject {
     ProgramFolder("edge");
     StartProgram();
     frmMain->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(frmMain));
+    QVERIFY(QTest::qWaitForWindowActive(frmMain, testsupport::kHangGuardMs));
     frmMain->btnSearch->setFocus();
     const QImage unfocused = frmMain->btnBrowse->grab().toImage();
     frmMain->btnBrowse->setFocus();
@@ -397,13 +397,13 @@ class StartupTest : public QObject {
     QTest::keyClick(frmMain->btnBrowse, Qt::Key_Return);
     QVERIFY(frmBrowseN->isVisible());
     frmBrowseN->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(frmBrowseN));
+    QVERIFY(QTest::qWaitForWindowActive(frmBrowseN, testsupport::kHangGuardMs));
     frmBrowseN->btnGoToSearch->setFocus();
     QTest::keyClick(frmBrowseN->btnGoToSearch, Qt::Key_Enter, Qt::KeypadModifier);
     QVERIFY(frmSearch->isVisible());
     QVERIFY(!frmBrowseN->isVisible());
     frmSearch->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(frmSearch));
+    QVERIFY(QTest::qWaitForWindowActive(frmSearch, testsupport::kHangGuardMs));
     frmSearch->btnBrowse->setFocus();
     QTest::keyClick(frmSearch->btnBrowse, Qt::Key_Return);
     QVERIFY(frmBrowseN->isVisible());
@@ -422,10 +422,10 @@ class StartupTest : public QObject {
     for (TForm* form : {static_cast<TForm*>(frmBrowseN), static_cast<TForm*>(frmSearch)}) {
       form->Show();
       QVERIFY(form->isMaximized());
-      QTRY_COMPARE(form->frameGeometry().size(), desktop.size());
+      QTRY_COMPARE_WITH_TIMEOUT(form->frameGeometry().size(), desktop.size(), testsupport::kHangGuardMs);
       QCOMPARE(form->normalGeometry(), restored);
       form->showNormal();
-      QTRY_COMPARE(form->size(), restored.size());
+      QTRY_COMPARE_WITH_TIMEOUT(form->size(), restored.size(), testsupport::kHangGuardMs);
       // (the offscreen window system may shift a restored window by its frame)
       QVERIFY((form->geometry().center() - restored.center()).manhattanLength() <= 4);
     }

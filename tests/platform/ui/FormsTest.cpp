@@ -247,12 +247,12 @@ class FormsTest : public QObject {
     TTestForm big(nullptr, {{"WindowState", "wsMaximized"}, {"Position", "poDesktopCenter"}});
     big.Show();
     QVERIFY(big.isMaximized());
-    QTRY_COMPARE(big.frameGeometry().size(), desktop.size());
+    QTRY_COMPARE_WITH_TIMEOUT(big.frameGeometry().size(), desktop.size(), testsupport::kHangGuardMs);
     const QRect restored(desktop.x() + (desktop.width() - 300) / 2, desktop.y() + (desktop.height() - 200) / 2, 300,
                          200);
     QCOMPARE(big.normalGeometry(), restored);
     big.showNormal();
-    QTRY_COMPARE(big.geometry(), restored);
+    QTRY_COMPARE_WITH_TIMEOUT(big.geometry(), restored, testsupport::kHangGuardMs);
   }
 
   void closing() {
@@ -430,14 +430,14 @@ class FormsTest : public QObject {
     a.SetActive(true);
     a.resize(16, 16);
     a.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&a));
+    QVERIFY(QTest::qWaitForWindowExposed(&a, testsupport::kHangGuardMs));
     QCoreApplication::processEvents();
     int paints = 0;
     qttest::EventCounter counter(&a, QEvent::Paint, paints);
     const int first = a.Frame();
     QElapsedTimer hang;  // a guard against a hang only
     hang.start();
-    while ((a.Frame() == first || paints == 0) && hang.elapsed() < 60000) {
+    while ((a.Frame() == first || paints == 0) && hang.elapsed() < testsupport::kHangGuardMs) {
       QThread::usleep(500);  // the task's work
       Application->ProcessPaintMessages();
     }
