@@ -171,7 +171,7 @@ void TLZWEncoder::OutputCode(int Code) { Emit(Code); }
 // strings between two clear codes), so that stale hints never match and the hints need
 // clearing only when that number wraps. Kept per thread between frames.
 struct TLZWEncoder::StringTable {
-  static constexpr std::uint32_t kSlots = 32768;  // at most 3837 strings between clears
+  static constexpr std::uint32_t kSlots = 32768;  // at most 4089 strings between clears
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
   static constexpr std::uint32_t kGenerations = 255;
   std::array<std::uint32_t, kSlots> Slots;
