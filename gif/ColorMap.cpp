@@ -232,20 +232,27 @@ bool TGIFColorMap::DoOptimize() {
   TColormapReverse Remap;
   for (int i = 0; i < 256; ++i) Remap[i] = static_cast<std::uint8_t>(i);
   for (int i = 0; i < N; ++i) Remap[H[i].Index] = static_cast<std::uint8_t>(i);
-  ApplyRemap(Remap);
-  std::vector<std::uint8_t> Old(static_cast<std::size_t>(N) * 3, 0);
-  std::memcpy(Old.data(), FTable.data(), static_cast<std::size_t>(FCount) * 3);
-  EnsureCapacity(N);
-  for (int i = 0; i < N; ++i) std::memcpy(&FTable[Remap[i] * 3], &Old[static_cast<std::size_t>(i) * 3], 3);
-  int NewCount = N;
+  if (N > FCount) {
+    EnsureCapacity(N);
+    std::memset(&FTable[static_cast<std::size_t>(FCount) * 3], 0, static_cast<std::size_t>(N - FCount) * 3);
+    FCount = N;
+  }
+  Reorder(Remap);
   for (int i = 0; i < N; ++i)
     if (H[i].Count == 0) {
-      NewCount = i;
+      FCount = i;
+      Changed();
       break;
     }
-  FCount = NewCount;
-  Changed();
   return true;
+}
+
+void TGIFColorMap::Reorder(const TColormapReverse& Remap) {
+  ApplyRemap(Remap);
+  const std::vector<std::uint8_t> Old(FTable.begin(), FTable.begin() + static_cast<std::ptrdiff_t>(FCount) * 3);
+  for (int i = 0; i < FCount; ++i)
+    std::memcpy(&FTable[static_cast<std::size_t>(Remap[static_cast<std::size_t>(i)]) * 3], &Old[static_cast<std::size_t>(i) * 3], 3);
+  Changed();
 }
 
 void TGIFColorMap::Assign(TPersistent* Source) {

@@ -70,6 +70,9 @@ class TGIFColorMap : public TPersistent {
   HPALETTE CreatePaletteHandle() const;  // the caller owns it; null for an empty table
 
   bool DoOptimize();
+  // Moves entry i to Remap[i] (a permutation of the entries), and with it the pixels and
+  // transparent indices that use the map and the background index.
+  void Reorder(const TColormapReverse& Remap);
   void Assign(TPersistent* Source) override;
 
   virtual void ReportWarning(int Severity, const std::string& Message) = 0;

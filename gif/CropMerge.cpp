@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "gif/Frame.h"
 #include "gif/Image.h"
@@ -12,11 +13,14 @@ namespace gif {
 
 namespace {
 
-// The colour of an entry; entries beyond the table are black.
-TGIFColor EntryColor(const TGIFColorMap* Map, int Index) {
-  if (Index >= Map->Count()) return TGIFColor{};
-  const std::uint8_t* E = Map->Data() + static_cast<std::size_t>(Index) * 3;
-  return TGIFColor{E[0], E[1], E[2]};
+// The entries' colours as 0xRRGGBB; entries beyond the table are black.
+std::array<std::uint32_t, 256> EntryColors(const TGIFColorMap* Map) {
+  std::array<std::uint32_t, 256> C{};
+  for (int k = 0; k < std::min(Map->Count(), 256); ++k) {
+    const std::uint8_t* E = Map->Data() + static_cast<std::size_t>(k) * 3;
+    C[static_cast<std::size_t>(k)] = static_cast<std::uint32_t>(E[0] << 16 | E[1] << 8 | E[2]);
+  }
+  return C;
 }
 
 }  // namespace
@@ -69,7 +73,7 @@ void TGIFSubImage::CropTransparentBorders() {
   ReleaseMask();
 }
 
-void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits) {
+void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits, TMergeKind Kind) {
   if (IsEmpty() || !Previous || Previous->IsEmpty()) return;
   if (TGIFGraphicControlExtension* G = Previous->GraphicControlExtension()) {
     const int Disposal = G->DisposalMethod();
@@ -124,33 +128,137 @@ void TGIFSubImage::MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits)
     return Added;
   };
 
-  const int PW = Previous->Width(), MW = Width();
-  bool Chosen = false;
+  const std::array<std::uint32_t, 256> MineRgb = EntryColors(Mine), TheirsRgb = EntryColors(Theirs);
+  // The entry other than I of this frame's map that shows the previous frame's entry p (-1:
+  // none), for a transparent pixel that may as well show it itself.
+  std::array<int, 256> Shows;
+  Shows.fill(-2);
+  auto ShowsEntry = [&](std::uint8_t p) -> int {
+    int& E = Shows[p];
+    if (E == -2) {
+      E = -1;
+      if (Mine == Theirs && p != I) E = p;
+      for (int k = 0; k < Mine->Count() && E < 0; ++k)
+        if (MineRgb[static_cast<std::size_t>(k)] == TheirsRgb[p] && k != I) E = k;
+    }
+    return E;
+  };
+
+  // Each pixel: shown (it must stay as it is), free (transparent or the colour in Colour show
+  // the same) or hidden (transparent, and to stay so).
+  enum : std::uint8_t { Shown, Free, Hidden };
+  const std::size_t Size = static_cast<std::size_t>(FDataSize);
+  const int MW = Width(), MH = Height(), ML = Left(), MT = Top();
+  const int PW = Previous->Width(), PL = Previous->Left(), PTop = Previous->Top();
+  std::vector<std::uint8_t> Role(Size, Shown);
+  std::vector<std::uint8_t> Colour(FData.get(), FData.get() + Size);
+  if (!NeedIndex)
+    for (std::size_t i = 0; i < Size; ++i) Role[i] = Colour[i] == I ? Hidden : Shown;
+  bool Any = false;
   for (int y = R.top; y < R.bottom; ++y) {
-    const std::uint8_t* PRow = Previous->Data() + static_cast<std::int64_t>(y - Previous->Top()) * PW;
-    std::uint8_t* QRow = FData.get() + static_cast<std::int64_t>(y - Top()) * MW;
-    for (int x = R.left; x < R.right; ++x) {
-      const std::uint8_t p = PRow[x - Previous->Left()];
-      std::uint8_t& q = QRow[x - Left()];
-      if (!NeedIndex && q == I) continue;
-      if (PrevTransparent && p == PT) continue;
-      bool Same = Mine == Theirs && p == q;
-      if (!Same) {
-        const TGIFColor A = EntryColor(Mine, q), B = EntryColor(Theirs, p);
-        Same = A.Red == B.Red && A.Green == B.Green && A.Blue == B.Blue;
+    const std::uint8_t* PRow = Previous->Data() + static_cast<std::int64_t>(y - PTop) * PW + (R.left - PL);
+    const std::size_t Row = static_cast<std::size_t>(y - MT) * static_cast<std::size_t>(MW) + static_cast<std::size_t>(R.left - ML);
+    const std::uint8_t* QRow = Colour.data() + Row;
+    std::uint8_t* RoleRow = Role.data() + Row;
+    std::uint8_t* ColourRow = Colour.data() + Row;
+    for (int x = 0; x < R.right - R.left; ++x) {
+      const std::uint8_t p = PRow[x];
+      // Where the previous frame is transparent, what shows is not known here.
+      const bool Known = !PrevTransparent || p != PT;
+      if (RoleRow[x] == Hidden) {
+        if (Known && Kind != mgAll && ShowsEntry(p) >= 0) {
+          RoleRow[x] = Free;
+          ColourRow[x] = static_cast<std::uint8_t>(ShowsEntry(p));
+          Any = true;
+        }
+        continue;
       }
-      if (!Same) continue;
-      if (NeedIndex) {
-        I = ChooseIndex();
-        if (I < 0) return;
-        NeedIndex = false;
-        Chosen = true;
-        // The map may have grown: colours are read from it again.
-        Mine = EffectiveColorMap();
-      }
-      q = static_cast<std::uint8_t>(I);
+      const bool Same = Known && MineRgb[QRow[x]] == TheirsRgb[p];
+      RoleRow[x] = Same ? Free : Shown;
+      Any |= Same;
     }
   }
+  if (!Any) {
+    FreeBitmapCache();
+    ReleaseMask();
+    return;
+  }
+  // Which pixels are transparent: all but the shown ones, unless chosen otherwise below.
+  std::vector<std::uint8_t> ToClear(Size);
+  for (std::size_t i = 0; i < Size; ++i) ToClear[i] = Role[i] != Shown;
+  if (Kind != mgAll) {
+    // Outside the box of the shown pixels all stay transparent (for the crop).
+    TRect Box{MW, MH, 0, 0};
+    for (int y = 0; y < MH; ++y) {
+      const std::uint8_t* RoleRow = Role.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(MW);
+      int First = 0, Last = MW - 1;
+      while (First < MW && RoleRow[First] != Shown) ++First;
+      if (First == MW) continue;
+      while (RoleRow[Last] != Shown) --Last;
+      Box.left = std::min(Box.left, First);
+      Box.right = std::max(Box.right, Last + 1);
+      Box.top = std::min(Box.top, y);
+      Box.bottom = y + 1;
+    }
+    // Inside, each stretch of free pixels along a row takes the choice with the fewest changes
+    // of value, its neighbours included (transparent counts as one value; on a tie a pixel is
+    // transparent with mgRunsClear, its colour with mgRunsKeep).
+    constexpr int T = -1, None = -2;
+    const bool ClearOnTie = Kind == mgRunsClear;
+    std::vector<std::uint8_t> From;
+    for (int y = Box.top; y < Box.bottom; ++y) {
+      const std::size_t Row = static_cast<std::size_t>(y) * static_cast<std::size_t>(MW);
+      auto Value = [&](int x) -> int {
+        if (x < Box.left || x >= Box.right) return None;
+        const std::size_t At = Row + static_cast<std::size_t>(x);
+        return Role[At] == Shown ? Colour[At] : T;
+      };
+      for (int x = Box.left; x < Box.right;) {
+        if (Role[Row + static_cast<std::size_t>(x)] != Free) {
+          ++x;
+          continue;
+        }
+        int End = x;
+        while (End < Box.right && Role[Row + static_cast<std::size_t>(End)] == Free) ++End;
+        const int N = End - x;
+        const std::uint8_t* Own = Colour.data() + Row + static_cast<std::size_t>(x);
+        // Cost[s]: the fewest changes so far with this pixel its colour (s 0) or transparent
+        // (s 1); From: the state of the pixel before on that path.
+        From.assign(static_cast<std::size_t>(N) * 2, 0);
+        const int Left = Value(x - 1);
+        int Cost[2] = {Own[0] != Left, T != Left};
+        for (int i = 1; i < N; ++i) {
+          const int KeepKeep = Cost[0] + (Own[i - 1] != Own[i]), ClearKeep = Cost[1] + 1;
+          const int KeepClear = Cost[0] + 1, ClearClear = Cost[1];
+          From[static_cast<std::size_t>(i) * 2] = ClearKeep < KeepKeep || (ClearOnTie && ClearKeep == KeepKeep);
+          From[static_cast<std::size_t>(i) * 2 + 1] = ClearClear < KeepClear || (ClearOnTie && ClearClear == KeepClear);
+          Cost[0] = std::min(KeepKeep, ClearKeep);
+          Cost[1] = std::min(KeepClear, ClearClear);
+        }
+        const int Right = Value(End);
+        const int KeepEnd = Cost[0] + (Own[N - 1] != Right), ClearEnd = Cost[1] + (T != Right);
+        int S = ClearEnd < KeepEnd || (ClearOnTie && ClearEnd == KeepEnd);
+        for (int i = N - 1; i >= 0; --i) {
+          ToClear[Row + static_cast<std::size_t>(x + i)] = static_cast<std::uint8_t>(S);
+          S = From[static_cast<std::size_t>(i) * 2 + static_cast<std::size_t>(S)];
+        }
+        x = End;
+      }
+    }
+  }
+  bool Chosen = false;
+  if (NeedIndex) {
+    // The frame has no transparent pixel yet: an index is wanted only where some pixel takes it.
+    if (std::memchr(ToClear.data(), 1, Size) != nullptr) {
+      I = ChooseIndex();
+      if (I < 0) return;
+      Chosen = true;
+    }
+  }
+  // Shown pixels keep their colours, free ones take theirs, transparent ones the index.
+  std::uint8_t* const Pixels = FData.get();
+  const auto Index = static_cast<std::uint8_t>(I);
+  for (std::size_t i = 0; i < Size; ++i) Pixels[i] = ToClear[i] ? Index : Colour[i];
   if (Chosen) {
     TGIFGraphicControlExtension* G = FGCE;
     if (!G) {

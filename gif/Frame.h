@@ -109,11 +109,16 @@ class TGIFSubImage : public TGIFItem {
 
   // Shrinks a transparent frame to its opaque pixels; a frame without any is cleared.
   void CropTransparentBorders();
-  // Pixels that show the colour the previous frame shows at the same place become transparent.
-  // With KeepTableBits a frame that needs a transparent index takes an entry it does not use
-  // where a new one would cost its table another bit (a table's bits also set the global
-  // table's written size and the code size of the frames on it); with none, nothing merges.
-  void MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits = false);
+  // Pixels that show the colour the previous frame shows at the same place become transparent:
+  // all of them (mgAll), or those outside the box of the pixels that must stay and, inside it,
+  // those that then break the fewest runs of equal indices along their rows, where transparent
+  // pixels over opaque ones of the previous frame may take their colour too (mgRunsClear
+  // prefers transparent pixels among equal choices, mgRunsKeep colours). With KeepTableBits a
+  // frame that needs a transparent index takes an entry it does not use where a new one would
+  // cost its table another bit (and with it twice the bytes in the stream); with none, nothing
+  // merges.
+  enum TMergeKind { mgAll, mgRunsClear, mgRunsKeep };
+  void MergeWithPrevious(TGIFSubImage* Previous, bool KeepTableBits = false, TMergeKind Kind = mgAll);
 
  protected:
   void AssignTo(TPersistent* Dest) override;

@@ -1,5 +1,6 @@
 #include "gif/Items.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -173,7 +174,18 @@ void TGIFHeader::PrepareDescriptor() {
   std::uint8_t Packed = 0;
   if (FColorMap->Count() > 0) Packed = FColorMap->Sorted() ? 0x88 : 0x80;
   const int Resolution = FImage ? FImage->ColorResolutionBits() : ColorResolutionBits();
-  const int Bits = FImage ? FImage->PixelBits() : PixelBits();
+  int Bits = FImage ? FImage->PixelBits() : PixelBits();
+  if (FImage && FColorMap->Count() > 0) {
+    // The table is written at its own size, or as far as the frames on it have pixels (its
+    // further entries black): a larger local table does not pad it.
+    int Needed = FColorMap->TableBits();
+    for (int i = 0; i < FImage->Images().Count() && Needed < Bits; ++i) {
+      TGIFSubImage* Frame = FImage->Images().FrameAt(i);
+      if (Frame->ColorMap()->Count() == 0 && !Frame->IsEmpty())
+        Needed = std::max(Needed, IndexBits(Frame->Data(), Frame->DataSize()));
+    }
+    Bits = std::min(Bits, Needed);
+  }
   Packed |= static_cast<std::uint8_t>((Resolution << 4) & 0x70);
   Packed |= static_cast<std::uint8_t>((Bits - 1) & 7);
   FDescriptor[4] = Packed;

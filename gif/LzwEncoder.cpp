@@ -89,6 +89,13 @@ void TGIFEncoder::Encode(TStream* Stream, int BitsPerPixel, int NumColors, const
                          bool Interlaced, int Height, int Width) {
   FStream = Stream;
   FBitsPerPixel = std::clamp(BitsPerPixel, 2, 8);
+  // The code size covers the largest index the pixels use (and no more than the table): the
+  // fewer bits, the shorter every code.
+  FPixelBits = 0;
+  if (Pixels != nullptr && Width > 0 && Height > 0) {
+    FPixelBits = gif::IndexBits(Pixels, static_cast<std::int64_t>(Width) * Height);
+    FBitsPerPixel = std::clamp(FPixelBits, 2, FBitsPerPixel);
+  }
   FNumColors = NumColors;
   FPixels = Pixels;
   FInterlaced = Interlaced;
@@ -164,7 +171,7 @@ void TLZWEncoder::OutputCode(int Code) { Emit(Code); }
 // strings between two clear codes), so that stale hints never match and the hints need
 // clearing only when that number wraps. Kept per thread between frames.
 struct TLZWEncoder::StringTable {
-  static constexpr std::uint32_t kSlots = 32768;  // at most 3837 strings between clears
+  static constexpr std::uint32_t kSlots = 32768;  // at most 4089 strings between clears
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
   static constexpr std::uint32_t kGenerations = 255;
   std::array<std::uint32_t, kSlots> Slots;
@@ -348,7 +355,7 @@ void TLZWEncoder::EncodePixels() {
   } R{FTable};
   // Pixels out of range are looked for once; only then is every pixel checked on the way.
   bool Check = false;
-  if (FNumColors < 256) {
+  if (FNumColors < (1 << FPixelBits)) {
     const std::int64_t Size = static_cast<std::int64_t>(FWidth) * FHeight;
     std::uint8_t Max = 0;
     for (std::int64_t i = 0; i < Size; ++i) Max = std::max(Max, FPixels[i]);

@@ -122,6 +122,7 @@ class TGIFEncoder : public TObject {
   TStream* FStream{nullptr};
   int FBitsPerPixel{0};
   int FNumColors{0};
+  int FPixelBits{0};  // what the largest pixel needs
   int FWidth{0}, FHeight{0};
   bool FInterlaced{false};
   const std::uint8_t* FPixels{nullptr};

@@ -1,6 +1,7 @@
 #include "gif/Utils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/rtl/Kernel.h"
@@ -29,6 +30,22 @@ int BitsForColorCount(int Count) {
   int Bits = 1;
   while (Bits < 31 && (1 << Bits) < Count) ++Bits;
   return Bits;
+}
+
+int IndexBits(const std::uint8_t* Indices, std::int64_t Count) {
+  // As many as the OR of all indices has, gathered a machine word at a time.
+  std::uint64_t Or = 0;
+  std::int64_t i = 0;
+  for (; i + 8 <= Count; i += 8) {
+    std::uint64_t W;
+    std::memcpy(&W, Indices + i, 8);
+    Or |= W;
+  }
+  for (; i < Count; ++i) Or |= Indices[i];
+  Or |= Or >> 32;
+  Or |= Or >> 16;
+  Or |= Or >> 8;
+  return std::bit_width(static_cast<unsigned>(Or & 0xFF));
 }
 
 void StreamWriteByte(TStream* Stream, std::uint8_t B) { Stream->Write(&B, 1); }

@@ -32,6 +32,8 @@ std::int64_t AlignedRowBytes(std::int64_t Count, std::int64_t BitsPerItem, std::
 
 // Smallest b >= 1 with 2^b >= Count; 0 for Count <= 0.
 int BitsForColorCount(int Count);
+// The bits that the largest of Count colour indices needs (0 when all are 0).
+int IndexBits(const std::uint8_t* Indices, std::int64_t Count);
 
 void StreamWriteByte(TStream* Stream, std::uint8_t B);
 // 0 when the stream is exhausted.

@@ -76,25 +76,38 @@ TEST(GifHeader, DescriptorAndVersion) {
   EXPECT_EQ(std::string(Out.begin(), Out.begin() + 6), "GIF89a");
 }
 
-TEST(GifHeader, GlobalTableWrittenAtTheDeclaredSize) {
+TEST(GifHeader, GlobalTableWrittenAtItsOwnSize) {
   // The global table has 4 entries, a frame's local table 256: the descriptor declares the
-  // larger size, and the global table is written padded to it, so readers find what the
-  // descriptor promises.
+  // global table's own size, and readers find what it promises.
   GifWriter G;
   G.Header(4, 2, 0x81).Table(4);
   G.Descriptor(0, 0, 2, 2).ImageData(2, PackCodes(LzwCodes({0, 1, 2, 3}, 2)));
   G.Descriptor(2, 0, 2, 2, 0x87).Table(256).ImageData(8, PackCodes(LzwCodes({200, 1, 2, 255}, 8)));
   Loaded L = Load(G.Trailer().Get());
   ASSERT_EQ(L.Error, "");
-  const Bytes Out = Save(*L.Image);
-  EXPECT_EQ(Out[10] & 0x87, 0x87);
-  const PeerImage P = PeerDecode(Out);
+  Bytes Out = Save(*L.Image);
+  EXPECT_EQ(Out[10] & 0x87, 0x81);
+  PeerImage P = PeerDecode(Out);
   ASSERT_TRUE(P.Ok) << P.Error;
-  ASSERT_EQ(P.GlobalMap.size(), 256u * 3);
-  EXPECT_TRUE(std::equal(P.GlobalMap.begin(), P.GlobalMap.begin() + 12, MapBytes(L.Image->GlobalColorMap()).begin()));
+  EXPECT_EQ(P.GlobalMap, MapBytes(L.Image->GlobalColorMap()));
+  EXPECT_EQ(P.Frames[0].Pixels, (Bytes{0, 1, 2, 3}));
   EXPECT_EQ(P.Frames[1].Pixels, (Bytes{200, 1, 2, 255}));
   Loaded Back = Load(Out);
   EXPECT_EQ(Back.Error, "");
+  EXPECT_TRUE(Back.Warnings.empty());
+
+  // A frame on the global table with a pixel beyond it: the table is written as far as that
+  // pixel needs, padded with black.
+  L.Image->Images().FrameAt(0)->RowPointer(1)[1] = 6;
+  Out = Save(*L.Image);
+  EXPECT_EQ(Out[10] & 0x87, 0x82);
+  P = PeerDecode(Out);
+  ASSERT_TRUE(P.Ok) << P.Error;
+  ASSERT_EQ(P.GlobalMap.size(), 8u * 3);
+  EXPECT_TRUE(std::equal(P.GlobalMap.begin(), P.GlobalMap.begin() + 12, MapBytes(L.Image->GlobalColorMap()).begin()));
+  EXPECT_EQ(P.GlobalMap[18], 0);
+  EXPECT_EQ(P.Frames[0].Pixels, (Bytes{0, 1, 2, 6}));
+  Back = Load(Out);
   EXPECT_TRUE(Back.Warnings.empty());
 }
 

@@ -1,6 +1,8 @@
 // LZW and run-length encoders and the sub-block writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "GifTestUtil.h"
 #include "gif/GIFImage.h"
 
@@ -69,8 +71,15 @@ Bytes WrapFrame(const Bytes& Data, int Width, int Height, int Bits, bool Interla
 }
 
 // The LZW encoder written out plainly (per-pixel walk, the 8009-slot hash table, byte-at-a-time
-// sub-blocks): the library's encoder must write exactly these bytes.
+// sub-blocks, the code size the smallest that holds the largest pixel): the library's encoder
+// must write exactly these bytes.
 Bytes ReferenceLzw(int Bits, const Bytes& Pixels, int Width, int Height, bool Interlaced) {
+  if (Width > 0 && Height > 0) {
+    const int Largest = *std::max_element(Pixels.begin(), Pixels.end());
+    int Needed = 0;
+    while ((1 << Needed) <= Largest) ++Needed;
+    Bits = std::min(Bits, Needed);
+  }
   Bits = std::max(Bits, 2);
   Bytes Out{static_cast<std::uint8_t>(Bits)};
   Bytes Block;
@@ -168,15 +177,17 @@ TEST(LzwEncoder, WritesExactlyThePlainAlgorithmsBytes) {
   Rng R(5);
   for (int t = 0; t < 60; ++t) {
     const int Bits = 1 + R.Below(8);
+    // Pixels of a third of the pictures use only part of the table.
+    const int Used = t % 3 == 2 ? 1 + R.Below(Bits) : Bits;
     const int W = 1 + R.Below(t < 50 ? 200 : 900), H = 1 + R.Below(t < 50 ? 120 : 700);
     Bytes Pixels;
     switch (t % 3) {
-      case 0: Pixels = NoisePixels(W, H, 1 << Bits, t); break;
-      case 1: Pixels = FlatPixels(W, H, 1 << Bits, t); break;
+      case 0: Pixels = NoisePixels(W, H, 1 << Used, t); break;
+      case 1: Pixels = FlatPixels(W, H, 1 << Used, t); break;
       default:  // mixed: flat areas with noisy stripes, so that both kinds of stretch occur
-        Pixels = FlatPixels(W, H, 1 << Bits, t);
+        Pixels = FlatPixels(W, H, 1 << Used, t);
         for (int y = 0; y < H; y += 7)
-          for (int x = 0; x < W; ++x) Pixels[static_cast<std::size_t>(y) * W + x] = static_cast<std::uint8_t>(R.Below(1 << Bits));
+          for (int x = 0; x < W; ++x) Pixels[static_cast<std::size_t>(y) * W + x] = static_cast<std::uint8_t>(R.Below(1 << Used));
     }
     const bool Interlaced = R.Below(3) == 0;
     const Bytes Ours = Encode(gif::TLZWEncoder(), Bits, 1 << Bits, Pixels, W, H, Interlaced);
@@ -242,6 +253,25 @@ TEST(LzwEncoder, MinimumCodeSizeAndEmptyFrames) {
   EXPECT_EQ(Out[0], 2);
   EXPECT_EQ(Codes(Out).front(), 4);
   EXPECT_EQ(Codes(Out).back(), 5);
+  // The code size holds the largest pixel, not more than the table: fewer bits per code. Both
+  // encoders' output reads back through the peer and through us.
+  for (const auto& [Pixels, Size] : std::vector<std::pair<Bytes, int>>{
+           {Bytes(64, 0), 2}, {Bytes{0, 3, 1, 2}, 2}, {Bytes{4, 0, 1, 2}, 3}, {Bytes{15, 9, 9, 9}, 4},
+           {Bytes{16, 0, 0, 0}, 5}, {Bytes{127, 1, 2, 3}, 7}, {Bytes{128, 1, 2, 3}, 8}, {Bytes{255, 0, 0, 0}, 8}}) {
+    const int W = static_cast<int>(Pixels.size()) / 4;
+    for (bool Rle : {false, true}) {
+      Out = Rle ? Encode(gif::TRLEEncoder(), 8, 256, Pixels, W, 4) : Encode(gif::TLZWEncoder(), 8, 256, Pixels, W, 4);
+      EXPECT_EQ(Out[0], Size) << int(Pixels[0]) << Rle;
+      EXPECT_EQ(Codes(Out).front(), 1 << Size);
+      const Bytes Gif = WrapFrame(Out, W, 4, 8);
+      const PeerImage P = PeerDecode(Gif);
+      ASSERT_TRUE(P.Ok);
+      EXPECT_EQ(P.Frames[0].Pixels, Pixels);
+      EXPECT_EQ(FramePixels(Load(Gif).Image->Images().FrameAt(0)), Pixels);
+    }
+  }
+  // Pixels beyond the table still raise (below), whatever bits they need.
+  EXPECT_THROW(Encode(gif::TLZWEncoder(), 3, 5, Bytes{5, 0}, 2, 1), gif::GIFException);
   // No pixels: the code size byte, a sub-block with only the end code, the terminator.
   Out = Encode(gif::TLZWEncoder(), 8, 256, Bytes{}, 0, 0);
   EXPECT_EQ(Out, (Bytes{8, 2, 0x01, 0x01, 0}));

@@ -261,3 +261,29 @@ TEST(SuiteRender, GeneratedAnimationsKeepTheirFramesWhenOptimised) {
     ExpectOptimisedShowsTheSame(Save(Image), "generated " + std::to_string(Seed));
   }
 }
+
+TEST(SuiteRender, SmallFramesFindTheirColoursFirstInTheGlobalMap) {
+  // A full first frame uses all 256 entries, most of them often; two small frames use a few
+  // rare ones. Optimised, the small frames' entries come first in the global map (their codes
+  // need 4 bits, not 8), and the animation shows the same.
+  gif::TGIFImage Image;
+  for (int i = 0; i < 256; ++i) Image.GlobalColorMap()->AddColor(static_cast<TColor>(i | ((255 - i) << 8) | ((i * 7 % 256) << 16)));
+  Bytes Full(64 * 32);
+  for (std::size_t i = 0; i < Full.size(); ++i) Full[i] = static_cast<std::uint8_t>(i < 16 ? 240 + i : i % 240);
+  AddGce(AddFrame(Image, 0, 0, 64, 32, Full, {}), 1, 10);
+  for (int f = 0; f < 2; ++f) {
+    Bytes Small(16);
+    for (std::size_t i = 0; i < Small.size(); ++i) Small[i] = static_cast<std::uint8_t>(240 + f * 6 + i % 6);
+    AddGce(AddFrame(Image, 20 + f * 10, 10, 4, 4, Small, {}), 1, 10);
+  }
+  const Bytes Gif = Save(Image);
+  ExpectOptimisedShowsTheSame(Gif, "rare colours");
+  Loaded L = Load(Gif);
+  L.Image->Optimize(0x1F, gif::grKeepTrueColor, 8, gif::gdNearest);
+  Loaded Again = Load(Save(*L.Image));
+  ASSERT_EQ(Again.Image->Images().Count(), 3);
+  for (int f = 1; f < 3; ++f) {
+    const Bytes P = FramePixels(Again.Image->Images().FrameAt(f));
+    EXPECT_LT(*std::max_element(P.begin(), P.end()), 16) << f;
+  }
+}
