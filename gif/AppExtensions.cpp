@@ -77,8 +77,10 @@ TGIFExtensionClass TGIFApplicationExtension::Resolve(TGIFExtensionClass Self, TS
 
 void TGIFApplicationExtension::SaveToStream(TStream* Stream) {
   TGIFExtension::SaveToStream(Stream);
-  StreamWriteByte(Stream, 11);
-  Stream->WriteBuffer(FApplication.data(), 11);
+  StreamWriteByte(Stream, FBlockSize);
+  // Size 10 ends inside the key: its 11th byte is the first byte of the data.
+  Stream->WriteBuffer(FApplication.data(), FBlockSize == 10 ? 10 : 11);
+  if (!FBlockTail.empty()) Stream->WriteBuffer(FBlockTail.data(), static_cast<std::int64_t>(FBlockTail.size()));
   SaveAppData(Stream);
 }
 
@@ -88,10 +90,14 @@ void TGIFApplicationExtension::LoadFromStream(TStream* Stream) {
   StreamReadExact(Stream, &Size, 1);
   if (Size < 10) RaiseGIFError("Unsupported Application Extension block size");
   StreamReadExact(Stream, FApplication.data(), 11);
-  if (Size == 10)
+  FBlockSize = Size;
+  FBlockTail.clear();
+  if (Size == 10) {
     Stream->Seek(-1, soFromCurrent);
-  else if (Size > 11)
-    Stream->Seek(Size - 11, soFromCurrent);
+  } else if (Size > 11) {
+    FBlockTail.resize(Size - 11);
+    StreamReadExact(Stream, FBlockTail.data(), static_cast<std::int64_t>(FBlockTail.size()));
+  }
   LoadAppData(Stream);
 }
 

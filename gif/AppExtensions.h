@@ -36,6 +36,10 @@ class TGIFApplicationExtension : public TGIFExtension {
   static TGIFExtensionClass Resolve(TGIFExtensionClass Self, TStream* Stream);
 
   TGIFApplicationRec FApplication{};
+  // A block of another size than 11 is written back as it was read: its size byte and, beyond
+  // the 11 key bytes, the bytes that follow them.
+  std::uint8_t FBlockSize{11};
+  std::vector<std::uint8_t> FBlockTail;
 };
 
 // One data sub-block.

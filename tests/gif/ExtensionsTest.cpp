@@ -234,14 +234,14 @@ TEST(GifAppExtensions, UnknownApplicationsAreKept) {
   EXPECT_EQ(U->Blocks()[1]->BlockSize(), 1);
   EXPECT_EQ(Written(U), Block);
   EXPECT_EQ(Save(*L.Image), Rewritten(Block));
-  // Block size 10: written back as 11, the byte after the 10 bytes becoming the last key byte.
+  // Block sizes 10 and 12 (neither is the standard 11): kept as unknown application data and
+  // written back as they were read.
   const Bytes Ten{0x21, 0xFF, 10, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 7, 8, 0};
   L = Load(WithBlocks(Ten));
   ASSERT_EQ(L.Error, "");
   U = dynamic_cast<gif::TGIFUnknownAppExtension*>(L.Image->Images().FrameAt(0)->Extensions().ExtensionAt(0));
   ASSERT_NE(U, nullptr);
-  EXPECT_EQ(Written(U), (Bytes{0x21, 0xFF, 11, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 2, 7, 8, 0}));
-  // Block size 12 (neither 10 nor 11): kept as unknown application data, the extra byte skipped.
+  EXPECT_EQ(Written(U), Ten);
   const Bytes Twelve{0x21, 0xFF, 12, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', '3', 'Z', 1, 6, 0};
   L = Load(WithBlocks(Twelve));
   ASSERT_EQ(L.Error, "");
@@ -251,6 +251,15 @@ TEST(GifAppExtensions, UnknownApplicationsAreKept) {
   ASSERT_EQ(U->Blocks().size(), 1u);
   EXPECT_EQ(U->Blocks()[0]->BlockData()[0], 6);
   EXPECT_FALSE(L.Image->Images().FrameAt(0)->IsEmpty());
+  EXPECT_EQ(Written(U), Twelve);
+  // A looping block's identifier behind another size is no looping block, and stays none when
+  // written back (as the standard size its data would not read as loop sub-blocks).
+  const Bytes Odd{0x21, 0xFF, 13, 'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0', 'x', 'y', 1, 1, 0};
+  L = Load(WithBlocks(Odd));
+  ASSERT_EQ(L.Error, "");
+  const Bytes Again = Save(*L.Image);
+  EXPECT_EQ(Again, Rewritten(Odd));
+  EXPECT_EQ(Load(Again).Error, "");
   // Below 10 it is refused.
   EXPECT_EQ(Load(WithBlocks({0x21, 0xFF, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0})).Error,
             "Unsupported Application Extension block size");
