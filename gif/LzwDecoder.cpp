@@ -18,7 +18,7 @@ constexpr int kTableSize = 4096;
 constexpr int kStackSize = 8192;
 constexpr int kNoData = -1;
 constexpr int kEndOfImage = -2;
-// The longest string a code can stand for (minimum code size 1: codes 4 to 4095 add a pixel each).
+// The longest string a code can stand for (minimum code size 0: codes 3 to 4095 add a pixel each).
 constexpr int kLongestString = kTableSize;
 // Interlace passes: first row and row step of each.
 constexpr std::array<std::int64_t, 4> kPassStart{0, 4, 2, 1};
@@ -26,10 +26,11 @@ constexpr std::array<std::int64_t, 4> kPassStep{8, 8, 4, 2};
 // Rows decoded before a row of each pass lie this many rows below it (none for pass 0).
 constexpr std::array<std::int64_t, 4> kPassDecodedBelow{0, 4, 2, 1};
 
-// A table entry of the fast path: the first 8 pixels of the string, and where a copy of the whole
-// string stands. When that copy lies in one piece in memory, At is its offset from the first
-// pixel; when it is cut by the end of a row (interlaced frames), At is its position in stream
-// order and Len carries kSplit.
+// A table entry of the fast path: the first 8 pixels of the string (zero beyond a shorter
+// string), and where a copy of the whole string stands. When that copy lies in one piece in
+// memory, At is its offset from the first pixel; when it is cut by the end of a row (interlaced
+// frames; only strings of more than 8 pixels are marked), At is its position in stream order and
+// Len carries kSplit.
 struct Entry {
   std::uint64_t Head;
   std::uint32_t At;
@@ -59,8 +60,11 @@ inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
 //    read after the last pixel unless it is the end code.
 // Both produce the same pixels, warnings and stream position.
 //
-// Pixels go straight to their rows, in interlaced order when the frame is interlaced; pixels the
-// data does not reach get the fill value at the end, and nothing else is filled.
+// The fast path keeps the entry the next code will define half made: the previous string is
+// written into the table at once, and its last pixel (the first of the next string) added when
+// the next code comes. Pixels go straight to their rows, in interlaced order when the frame is
+// interlaced; pixels the data does not reach get the fill value at the end, and nothing else is
+// filled.
 class Decoder {
  public:
   bool InUse{false};
@@ -72,7 +76,7 @@ class Decoder {
   // ---- bit reader over the data sub-blocks
   bool RefillOne();
   int ReadCodeSlow(int Width);
-  inline int ReadCode(int Width) {
+  int ReadCode(int Width) {
     if (FPos + Width >= FLimit) return ReadCodeSlow(Width);
     std::uint64_t W;
     std::memcpy(&W, FBuf.data() + (FPos >> 3), 8);
@@ -95,16 +99,28 @@ class Decoder {
   }
   void FillRest(std::uint8_t Fill);
 
+  // ---- fast path
+  void Run();
+  bool Special(int Code);
+  bool AtFastLimit();
+  void Complete(std::uint8_t First);
+  // The entry the next code will define: the string of Code (written at At, see Entry) and a
+  // pixel still to come.
+  void SetPending(int Code, std::uint64_t Head, std::uint32_t Len, std::uint32_t At, std::uint32_t Flag) {
+    FTable[static_cast<std::size_t>(FNext)] = Entry{Head, At, (Len + 1) | (Len + 1 > 8 ? Flag : 0)};
+    FPrefix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(Code);
+    FOldCode = Code;
+    FHavePending = true;
+  }
+
   // ---- exact path
   void MakeExactTables();
   void ResetTables();
   int ExpandCode(int Code);
   int NextPixel() {
-    if (FStackTop > 0) return FStack[--FStackTop];
+    if (FStackTop > 0) return FStack[static_cast<std::size_t>(--FStackTop)];
     return ExpandCode(ReadCode(FCodeSize));
   }
-
-  void Run();
 
   TStream* FStream{nullptr};
   const TLzwWarning* FWarn{nullptr};
@@ -119,9 +135,11 @@ class Decoder {
   bool FChainDone{false};  // the terminator or the end of the stream has been met
   bool FEnded{false};      // the end code (or an unusable code) has ended the frame
 
-  int FMinCodeSize{0};
   int FClear{0}, FEnd{0}, FInitialCodeSize{0}, FCodeSize{0}, FNext{0}, FSizeLimit{0};
   int FFirstCode{0}, FOldCode{-1};
+  bool FHavePending{false};  // a code has been read since the first clear (see SetPending)
+  bool FSlow{false};         // the exact path takes over at FPending
+  int FPending{0};
 
   // The output: the frame, its rows in stream order, and the row being written.
   std::uint8_t* FOut{nullptr};
@@ -138,10 +156,11 @@ class Decoder {
   bool FDone{false};           // every pixel is written
   std::int64_t FLeftover{0};   // pixels of the last string beyond the frame
 
-  bool FExact{false};   // the exact path's tables are set up
+  bool FExact{false};  // the exact path's tables are set up
   int FRootsReady{0};  // entries below this are the roots (one pixel, its own value)
-  std::array<Entry, kTableSize> FTable;
-  std::array<std::uint16_t, kTableSize> FPrefix;
+  // One entry more than codes: the half-made entry of a full table goes there.
+  std::array<Entry, kTableSize + 1> FTable;
+  std::array<std::uint16_t, kTableSize + 1> FPrefix;
   std::array<std::uint16_t, kTableSize> FSuffix;
   std::array<std::uint16_t, kStackSize> FStack;
   int FStackTop{0};
@@ -237,7 +256,8 @@ void Decoder::StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Heig
   FCol = 0;
   FLeftover = 0;
   FDone = FRowWidth <= 0;
-  // The slack behind the frame takes the scratch bytes of the last strings.
+  // The rows below the first are still to come, and the slack behind the frame takes the
+  // scratch bytes of the last strings.
   FFastLimit = FRowWidth;
 }
 
@@ -254,7 +274,7 @@ void Decoder::NextRow() {
   FRow = FOut + FMemRow * FWidth;
   FCol = 0;
   // Scratch bytes may run on into the rows below that are still to come, up to the first row
-  // decoded already (or the slack behind the frame).
+  // decoded already (or into the slack behind the frame).
   const std::int64_t Below = kPassDecodedBelow[static_cast<std::size_t>(FPass)];
   const std::int64_t Decoded = Below == 0 ? FHeight : std::min(FMemRow + Below, FHeight);
   const std::int64_t Room = (Decoded - FMemRow) * FWidth + (Decoded >= FHeight ? kLzwOutputSlack : 0);
@@ -321,6 +341,234 @@ void Decoder::FillRest(std::uint8_t Fill) {
   while (!FDone) {
     std::memset(FRow + FCol, Fill, static_cast<std::size_t>(FRowWidth - FCol));
     NextRow();
+  }
+}
+
+// ---- fast path
+
+// The half-made entry gets its last pixel and is defined.
+void Decoder::Complete(std::uint8_t First) {
+  if (FNext >= kTableSize) return;
+  Entry& P = FTable[static_cast<std::size_t>(FNext)];
+  if (P.Len <= 8) P.Head |= static_cast<std::uint64_t>(First) << (8 * (P.Len - 1));
+  ++FNext;
+  if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
+    FSizeLimit *= 2;
+    ++FCodeSize;
+  }
+}
+
+// A string written the fast way reached the fast limit of its row; at the end of the row, an
+// entry made of it and the next pixel is cut. True when the frame is full.
+bool Decoder::AtFastLimit() {
+  if (FCol < FRowWidth) return false;
+  Entry& P = FTable[static_cast<std::size_t>(FNext)];
+  const std::uint32_t Len = P.Len & ~kSplit;
+  if (Len > 8) {
+    P.At = static_cast<std::uint32_t>(FStreamRow * FRowWidth + FCol - (Len - 1));
+    P.Len = Len | kSplit;
+  }
+  NextRow();
+  return FDone;
+}
+
+// Everything but a defined code whose string fits the fast way. True when the fast path stops.
+bool Decoder::Special(int Code) {
+  std::uint8_t* Tmp = FTmp.data();
+  std::uint32_t At = 0, Flag = 0;
+  if (Code == FClear) {
+    FCodeSize = FInitialCodeSize;
+    FSizeLimit = 2 * FClear;
+    FNext = FClear + 2;
+    FHavePending = false;
+    do {
+      Code = ReadCode(FCodeSize);
+      FFirstCode = FOldCode = Code;
+    } while (Code == FClear);
+    if (Code < 0) return true;
+    if (Code >= FClear) {
+      // The end code or an undefined code right after a clear ends the frame.
+      FOldCode = -1;
+      FEnded = true;
+      SkipRest();
+      return true;
+    }
+    const auto Pixel = static_cast<std::uint8_t>(Code);
+    PutExact(&Pixel, 1, At, Flag);
+    SetPending(Code, Pixel, 1, At, Flag);
+    return FDone;
+  }
+  if (Code == FEnd) {
+    FEnded = true;
+    SkipRest();
+    return true;
+  }
+  if (Code < 0) return true;
+  if (Code < FNext) {
+    // A defined string at the end of a row or of the frame, or cut by a row end.
+    const Entry E = FTable[static_cast<std::size_t>(Code)];
+    Complete(static_cast<std::uint8_t>(E.Head));
+    const std::uint32_t Len = E.Len & ~kSplit;
+    PutExact(StringOf(E.Head, E.At, E.Len, Tmp), Len, At, Flag);
+    SetPending(Code, E.Head, Len, At, Flag);
+    return FDone;
+  }
+  if (Code == FNext && FOldCode >= 0) {
+    // The code being defined: the previous string and its own first pixel.
+    const auto First = static_cast<std::uint8_t>(FTable[static_cast<std::size_t>(FNext)].Head);
+    const Entry E = FTable[static_cast<std::size_t>(FNext)];
+    Complete(First);
+    const std::uint32_t Len = E.Len & ~kSplit;
+    const std::uint8_t* Src = StringOf(E.Head, E.At, (Len - 1) | (E.Len & kSplit), Tmp);
+    if (Src != Tmp) std::memcpy(Tmp, Src, Len - 1);
+    Tmp[Len - 1] = First;
+    PutExact(Tmp, Len, At, Flag);
+    SetPending(Code, Len <= 8 ? FTable[static_cast<std::size_t>(Code)].Head : E.Head, Len, At, Flag);
+    return FDone;
+  }
+  // An undefined code (or no previous code): the exact path decides.
+  FSlow = true;
+  FPending = Code;
+  return true;
+}
+
+void Decoder::Run() {
+  // The fast path's state in locals; the last code is the prefix of the half-made entry.
+  std::uint32_t Pos, Mask, CodeSize, Next, SizeLimit;
+  std::uint8_t* D;    // where the next string goes
+  std::int64_t Room;  // pixels from D to the fast limit of the row
+  auto Load = [&] {
+    Pos = FPos;
+    CodeSize = static_cast<std::uint32_t>(FCodeSize);
+    Mask = (1u << CodeSize) - 1;
+    Next = static_cast<std::uint32_t>(FNext);
+    SizeLimit = static_cast<std::uint32_t>(FSizeLimit);
+    D = FRow + FCol;
+    Room = FFastLimit - FCol;
+  };
+  auto Store = [&] {
+    FPos = Pos;
+    FCodeSize = static_cast<int>(CodeSize);
+    FNext = static_cast<int>(Next);
+    FSizeLimit = static_cast<int>(SizeLimit);
+    FCol = D - FRow;
+    if (FHavePending) {
+      FOldCode = FPrefix[Next];
+      FFirstCode = static_cast<std::uint8_t>(FTable[Next].Head);
+    }
+  };
+  auto Read = [&]() __attribute__((always_inline)) {
+    if (Pos + CodeSize >= FLimit) [[unlikely]] {
+      Store();
+      const int C = ReadCodeSlow(static_cast<int>(CodeSize));
+      Pos = FPos;
+      return static_cast<std::uint32_t>(C);
+    }
+    std::uint64_t W;
+    std::memcpy(&W, FBuf.data() + (Pos >> 3), 8);
+    const auto C = static_cast<std::uint32_t>(W >> (Pos & 7)) & Mask;
+    Pos += CodeSize;
+    return C;
+  };
+
+  Load();
+  FFirstCall = false;
+  std::uint32_t Code = static_cast<std::uint32_t>(FClear);  // negative codes (no data) are huge
+  for (;;) {
+    if (Code < Next) [[likely]] {
+      const Entry E = FTable[Code];
+      if (static_cast<std::int64_t>(E.Len) <= Room) [[likely]] {
+        Room -= E.Len;
+        if (Next < kTableSize) [[likely]] {
+          Entry& P = FTable[Next];
+          if (P.Len <= 8) P.Head |= (E.Head & 0xFF) << (8 * P.Len - 8);
+          if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
+            SizeLimit *= 2;
+            ++CodeSize;
+            Mask = (1u << CodeSize) - 1;
+          }
+        }
+        if (E.Len <= 8) {
+          std::memcpy(D, &E.Head, 8);
+        } else {
+          const std::uint8_t* Src = FOut + E.At;
+          for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(D + i, Src + i);
+        }
+        FTable[Next] = Entry{E.Head, static_cast<std::uint32_t>(D - FOut), E.Len + 1};
+        FPrefix[Next] = static_cast<std::uint16_t>(Code);
+        D += E.Len;
+        if (Room == 0) [[unlikely]] {
+          Store();
+          const bool Stop = AtFastLimit();
+          Load();
+          if (Stop) break;
+        }
+        Code = Read();
+        continue;
+      }
+    } else if (Code == Next) {
+      // The code being defined: the previous string and its own first pixel.
+      Entry& P = FTable[Next];
+      const std::uint32_t Len = P.Len;
+      if (static_cast<std::int64_t>(Len) <= Room) {
+        Room -= Len;
+        const auto First = static_cast<std::uint8_t>(P.Head);
+        if (Len <= 8) P.Head |= static_cast<std::uint64_t>(First) << (8 * Len - 8);
+        const Entry E = P;
+        if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
+          SizeLimit *= 2;
+          ++CodeSize;
+          Mask = (1u << CodeSize) - 1;
+        }
+        if (Len <= 8) {
+          std::memcpy(D, &E.Head, 8);
+        } else {
+          // The previous string ends where this one begins.
+          const std::uint8_t* Src = FOut + E.At;
+          for (std::uint32_t i = 0; i < Len - 1; i += 16) Copy16(D + i, Src + i);
+          D[Len - 1] = First;
+        }
+        FTable[Next] = Entry{E.Head, static_cast<std::uint32_t>(D - FOut), Len + 1};
+        FPrefix[Next] = static_cast<std::uint16_t>(Code);
+        D += Len;
+        if (Room == 0) [[unlikely]] {
+          Store();
+          const bool Stop = AtFastLimit();
+          Load();
+          if (Stop) break;
+        }
+        Code = Read();
+        continue;
+      }
+    }
+    Store();
+    const bool Stop = Special(static_cast<int>(Code));
+    Load();
+    if (Stop) break;
+    Code = Read();
+  }
+  Store();
+
+  if (FSlow) {
+    MakeExactTables();
+    int V = ExpandCode(FPending);
+    while (V >= 0) {
+      PutPixel(static_cast<std::uint8_t>(V));
+      if (FDone) break;
+      V = NextPixel();
+    }
+    FLeftover = FStackTop;
+  }
+  // One more value after the last pixel: normally the end code, which skips the rest.
+  if (FLeftover == 0 && !FEnded) {
+    const int C = ReadCode(FCodeSize);
+    if (C == FEnd) {
+      FEnded = true;
+    } else if (C >= 0) {
+      if (!FExact) MakeExactTables();
+      FStackTop = 0;
+      ExpandCode(C);
+    }
   }
 }
 
@@ -424,219 +672,6 @@ int Decoder::ExpandCode(int Code) {
 
 // ---- the frame
 
-void Decoder::Run() {
-  // The fast path keeps its state in locals.
-  std::uint32_t Pos = FPos, Limit = FLimit;
-  int CodeSize = FCodeSize, Next = FNext, SizeLimit = FSizeLimit, Old = FOldCode;
-  std::uint64_t LastHead = 0;
-  std::uint32_t LastLen = 0, LastAt = 0, LastFlag = 0;
-  std::uint8_t* Row = FRow;
-  std::int64_t Col = FCol, FastLimit = FFastLimit;
-  const std::int64_t RowWidth = FRowWidth;
-  const std::uint8_t* const Buf = FBuf.data();
-  Entry* const Table = FTable.data();
-  std::uint16_t* const Prefix = FPrefix.data();
-  std::uint8_t* const Out = FOut;
-  std::uint8_t* const Tmp = FTmp.data();
-  const int Clear = FClear, End = FEnd;
-  bool Slow = false;
-  int Pending = 0;  // the code handed to the exact path
-
-  auto Sync = [&] {
-    FPos = Pos;
-    FLimit = Limit;
-    FCodeSize = CodeSize;
-    FNext = Next;
-    FSizeLimit = SizeLimit;
-    FOldCode = Old;
-    FFirstCode = static_cast<std::uint8_t>(LastHead);
-    FRow = Row;
-    FCol = Col;
-  };
-  auto Read = [&]() __attribute__((always_inline)) {
-    if (Pos + static_cast<std::uint32_t>(CodeSize) >= Limit) {
-      Sync();
-      const int C = ReadCodeSlow(CodeSize);
-      Pos = FPos;
-      Limit = FLimit;
-      return C;
-    }
-    std::uint64_t W;
-    std::memcpy(&W, Buf + (Pos >> 3), 8);
-    const int C = static_cast<int>((W >> (Pos & 7)) & ((1u << CodeSize) - 1));
-    Pos += static_cast<std::uint32_t>(CodeSize);
-    return C;
-  };
-  // Writes a string the exact way (at the end of a row or of the frame); At and Flag tell where
-  // it stands.
-  auto PutSlow = [&](const std::uint8_t* Src, std::uint32_t Len, std::uint32_t& At, std::uint32_t& Flag) {
-    Sync();
-    PutExact(Src, Len, At, Flag);
-    Row = FRow;
-    Col = FCol;
-    FastLimit = FFastLimit;
-  };
-  // After a string: the table gains the previous string and this string's first pixel (unless
-  // the string follows a clear code), and this string becomes the previous one.
-  auto Finish = [&](bool Define, std::uint64_t H, std::uint32_t Len, std::uint32_t At, std::uint32_t Flag)
-                    __attribute__((always_inline)) {
-    if (Define && Next < kTableSize) {
-      Prefix[Next] = static_cast<std::uint16_t>(Old);
-      Table[Next] = Entry{LastLen < 8 ? LastHead | ((H & 0xFF) << (8 * LastLen)) : LastHead, LastAt,
-                          (LastLen + 1) | LastFlag};
-      ++Next;
-      if (Next >= SizeLimit && SizeLimit < kTableSize) {
-        SizeLimit *= 2;
-        ++CodeSize;
-      }
-    }
-    LastHead = H;
-    LastLen = Len;
-    LastAt = At;
-    LastFlag = Flag;
-  };
-  // A string written the fast way ended its row: an entry made of it and the next pixel is cut.
-  auto RowEnd = [&] {
-    LastAt = static_cast<std::uint32_t>(FStreamRow * RowWidth + Col - LastLen);
-    LastFlag = kSplit;
-    Sync();
-    NextRow();
-    Row = FRow;
-    Col = FCol;
-    FastLimit = FFastLimit;
-  };
-
-  FFirstCall = false;
-  int Code = Clear;
-  for (;;) {
-    if (static_cast<unsigned>(Code) < static_cast<unsigned>(Next)) [[likely]] {
-      const Entry E = Table[Code];
-      if (Col + E.Len <= FastLimit) [[likely]] {
-        std::uint8_t* Dest = Row + Col;
-        if (E.Len <= 8) {
-          std::memcpy(Dest, &E.Head, 8);
-        } else {
-          const std::uint8_t* Src = Out + E.At;
-          for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(Dest + i, Src + i);
-        }
-        Finish(true, E.Head, E.Len, static_cast<std::uint32_t>(Dest - Out), 0);
-        Old = Code;
-        Col += E.Len;
-        if (Col == RowWidth) {
-          RowEnd();
-          if (FDone) break;
-        }
-      } else if (Code == Clear) {
-        CodeSize = FInitialCodeSize;
-        SizeLimit = 2 * Clear;
-        Next = Clear + 2;
-        do {
-          Code = Read();
-        } while (Code == Clear);
-        Old = Code;
-        if (Code < 0) break;
-        if (Code >= Clear) {
-          // The end code or an undefined code right after a clear ends the frame.
-          Old = -1;
-          Sync();
-          FEnded = true;
-          SkipRest();
-          break;
-        }
-        const auto Pixel = static_cast<std::uint8_t>(Code);
-        std::uint32_t At = 0, Flag = 0;
-        if (Col + 1 <= FastLimit) {
-          Row[Col] = Pixel;
-          At = static_cast<std::uint32_t>(Row + Col - Out);
-          ++Col;
-        } else {
-          PutSlow(&Pixel, 1, At, Flag);
-        }
-        Finish(false, Pixel, 1, At, Flag);
-        if (FDone) break;
-        if (Col == RowWidth) {
-          RowEnd();
-          if (FDone) break;
-        }
-      } else if (Code == End) {
-        Sync();
-        FEnded = true;
-        SkipRest();
-        break;
-      } else {
-        const std::uint32_t Len = E.Len & ~kSplit;
-        std::uint32_t At = 0, Flag = 0;
-        PutSlow(StringOf(E.Head, E.At, E.Len, Tmp), Len, At, Flag);
-        Finish(true, E.Head, Len, At, Flag);
-        Old = Code;
-        if (FDone) break;
-      }
-    } else if (Code == Next && Old >= 0) {
-      // The code being defined: the previous string and its own first pixel.
-      const std::uint32_t Len = LastLen + 1;
-      const auto First = static_cast<std::uint8_t>(LastHead);
-      const std::uint64_t H = LastLen < 8 ? LastHead | (static_cast<std::uint64_t>(First) << (8 * LastLen)) : LastHead;
-      if (Col + Len <= FastLimit && (LastLen < 8 || !LastFlag)) {
-        std::uint8_t* Dest = Row + Col;
-        if (LastLen < 8) {
-          std::memcpy(Dest, &H, 8);
-        } else {
-          const std::uint8_t* Src = Out + LastAt;
-          for (std::uint32_t i = 0; i < LastLen; i += 16) Copy16(Dest + i, Src + i);
-          Dest[LastLen] = First;
-        }
-        Finish(true, H, Len, static_cast<std::uint32_t>(Dest - Out), 0);
-        Old = Code;
-        Col += Len;
-        if (Col == RowWidth) {
-          RowEnd();
-          if (FDone) break;
-        }
-      } else {
-        const std::uint8_t* Src = StringOf(LastHead, LastAt, LastLen | LastFlag, Tmp);
-        if (Src != Tmp) std::memcpy(Tmp, Src, LastLen);
-        Tmp[LastLen] = First;
-        std::uint32_t At = 0, Flag = 0;
-        PutSlow(Tmp, Len, At, Flag);
-        Finish(true, H, Len, At, Flag);
-        Old = Code;
-        if (FDone) break;
-      }
-    } else {
-      if (Code >= 0) {
-        // An undefined code (or no previous code): the exact path decides.
-        Slow = true;
-        Pending = Code;
-      }
-      break;
-    }
-    Code = Read();
-  }
-  Sync();
-
-  if (Slow) {
-    MakeExactTables();
-    int V = ExpandCode(Pending);
-    while (V >= 0) {
-      PutPixel(static_cast<std::uint8_t>(V));
-      if (FDone) break;
-      V = NextPixel();
-    }
-    FLeftover = FStackTop;
-  }
-  // One more value after the last pixel: normally the end code, which skips the rest.
-  if (FLeftover == 0 && !FEnded) {
-    const int C = ReadCode(FCodeSize);
-    if (C == FEnd) {
-      FEnded = true;
-    } else if (C >= 0) {
-      if (!FExact) MakeExactTables();
-      FStackTop = 0;
-      ExpandCode(C);
-    }
-  }
-}
-
 void Decoder::Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, std::uint8_t* Out,
                      std::int64_t Width, std::int64_t Height, bool Interlaced, std::uint8_t Fill) {
   FStream = Stream;
@@ -652,9 +687,9 @@ void Decoder::Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, 
   FPos = FLimit = 0;
   FFirstCall = true;
   FOutOfData = FChainDone = FEnded = false;
+  FHavePending = FSlow = FExact = false;
   FStackTop = 0;
-  FExact = false;
-  // The roots stand for themselves; the clear and end codes are never written the fast way.
+  // The roots stand for themselves; the clear and end codes never fit the fast way.
   for (int i = FRootsReady; i < FClear; ++i)
     FTable[static_cast<std::size_t>(i)] = Entry{static_cast<std::uint64_t>(i & 0xFF), 0, 1};
   FRootsReady = FClear;
