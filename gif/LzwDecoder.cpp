@@ -26,17 +26,25 @@ constexpr std::array<std::int64_t, 4> kPassStep{8, 8, 4, 2};
 // Rows decoded before a row of each pass lie this many rows below it (none for pass 0).
 constexpr std::array<std::int64_t, 4> kPassDecodedBelow{0, 4, 2, 1};
 
-// A table entry of the fast path: the first 8 pixels of the string (zero beyond a shorter
-// string), and where a copy of the whole string stands. When that copy lies in one piece in
-// memory, At is its offset from the first pixel; when it is cut by the end of a row (interlaced
-// frames; only strings of more than 8 pixels are marked), At is its position in stream order and
-// Len carries kSplit.
+// A table entry of the fast path: where a copy of the string stands, and its length. When the
+// copy lies in one piece in memory, At is its address; when it is cut by the end of a row
+// (interlaced frames), At is its position in stream order and Len carries kSplit.
 struct Entry {
-  std::uint64_t Head;
-  std::uint32_t At;
+  std::uintptr_t At;
   std::uint32_t Len;
+  std::uint32_t Unused;
 };
 constexpr std::uint32_t kSplit = 1u << 31;
+
+// The roots' strings (one pixel each), with room for 16-byte loads.
+constexpr std::array<std::uint8_t, 256 + 16> kRootPixels = [] {
+  std::array<std::uint8_t, 256 + 16> Pixels{};
+  for (int i = 0; i < 256; ++i) Pixels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  return Pixels;
+}();
+
+inline const std::uint8_t* Address(std::uintptr_t At) { return reinterpret_cast<const std::uint8_t*>(At); }
+inline std::uintptr_t AddressOf(const std::uint8_t* P) { return reinterpret_cast<std::uintptr_t>(P); }
 
 // 16 bytes through registers: the source may reach into the bytes being written (scratch
 // bytes past the string), which a plain memcpy must not be given.
@@ -60,9 +68,9 @@ inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
 //    read after the last pixel unless it is the end code.
 // Both produce the same pixels, warnings and stream position.
 //
-// The fast path keeps the entry the next code will define half made: the previous string is
-// written into the table at once, and its last pixel (the first of the next string) added when
-// the next code comes. Pixels go straight to their rows, in interlaced order when the frame is
+// The fast path keeps the entry the next code will define half made: it points at the previous
+// string, and the pixel after it there is the first of the next string once that is written.
+// Pixels go straight to their rows, in interlaced order when the frame is
 // interlaced; pixels the data does not reach get the fill value at the end, and nothing else is
 // filled.
 class Decoder {
@@ -91,8 +99,8 @@ class Decoder {
   void NextRow();
   std::uint8_t* RowOfStreamRow(std::int64_t StreamRow) const;
   void Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* Dest) const;
-  const std::uint8_t* StringOf(std::uint64_t Head, std::uint32_t At, std::uint32_t Len, std::uint8_t* Tmp) const;
-  void PutExact(const std::uint8_t* Src, std::int64_t Len, std::uint32_t& At, std::uint32_t& Flag);
+  const std::uint8_t* StringOf(std::uintptr_t At, std::uint32_t Len, std::uint8_t* Tmp) const;
+  void PutExact(const std::uint8_t* Src, std::int64_t Len, std::uintptr_t& At, std::uint32_t& Flag);
   void PutPixel(std::uint8_t V) {
     FRow[FCol] = V;
     if (++FCol == FRowWidth) NextRow();
@@ -103,11 +111,12 @@ class Decoder {
   void Run();
   bool Special(int Code);
   bool AtFastLimit();
-  void Complete(std::uint8_t First);
-  // The entry the next code will define: the string of Code (written at At, see Entry) and a
-  // pixel still to come.
-  void SetPending(int Code, std::uint64_t Head, std::uint32_t Len, std::uint32_t At, std::uint32_t Flag) {
-    FTable[static_cast<std::size_t>(FNext)] = Entry{Head, At, (Len + 1) | (Len + 1 > 8 ? Flag : 0)};
+  void Complete();
+  std::uint8_t FirstOfPending() const;
+  // The entry the next code will define: the string of Code (written at At, see Entry) and the
+  // pixel after it.
+  void SetPending(int Code, std::uint32_t Len, std::uintptr_t At, std::uint32_t Flag) {
+    FTable[static_cast<std::size_t>(FNext)] = Entry{At, (Len + 1) | Flag, 0};
     FPrefix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(Code);
     FOldCode = Code;
     FHavePending = true;
@@ -307,23 +316,17 @@ void Decoder::Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* De
 }
 
 // The pixels of a string described as an Entry (in Tmp unless they lie in one piece).
-const std::uint8_t* Decoder::StringOf(std::uint64_t Head, std::uint32_t At, std::uint32_t Len,
-                                      std::uint8_t* Tmp) const {
-  const std::uint32_t N = Len & ~kSplit;
-  if (N <= 8) {
-    std::memcpy(Tmp, &Head, 8);
-    return Tmp;
-  }
-  if (!(Len & kSplit)) return FOut + At;
-  Gather(At, N, Tmp);
+const std::uint8_t* Decoder::StringOf(std::uintptr_t At, std::uint32_t Len, std::uint8_t* Tmp) const {
+  if (!(Len & kSplit)) return Address(At);
+  Gather(At, Len & ~kSplit, Tmp);
   return Tmp;
 }
 
 // Writes a string exactly (no scratch bytes), across row ends, up to the end of the frame. At and
 // Flag tell where it stands, for an entry made of it and the pixel after it (see Entry).
-void Decoder::PutExact(const std::uint8_t* Src, std::int64_t Len, std::uint32_t& At, std::uint32_t& Flag) {
+void Decoder::PutExact(const std::uint8_t* Src, std::int64_t Len, std::uintptr_t& At, std::uint32_t& Flag) {
   const bool OneRow = FCol + Len < FRowWidth;
-  At = static_cast<std::uint32_t>(OneRow ? FRow + FCol - FOut : FStreamRow * FRowWidth + FCol);
+  At = OneRow ? AddressOf(FRow + FCol) : static_cast<std::uintptr_t>(FStreamRow * FRowWidth + FCol);
   Flag = OneRow ? 0 : kSplit;
   while (Len > 0 && !FDone) {
     const std::int64_t N = std::min(Len, FRowWidth - FCol);
@@ -346,11 +349,9 @@ void Decoder::FillRest(std::uint8_t Fill) {
 
 // ---- fast path
 
-// The half-made entry gets its last pixel and is defined.
-void Decoder::Complete(std::uint8_t First) {
+// The half-made entry is defined (the first pixel of the string after it has been written).
+void Decoder::Complete() {
   if (FNext >= kTableSize) return;
-  Entry& P = FTable[static_cast<std::size_t>(FNext)];
-  if (P.Len <= 8) P.Head |= static_cast<std::uint64_t>(First) << (8 * (P.Len - 1));
   ++FNext;
   if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
     FSizeLimit *= 2;
@@ -364,18 +365,26 @@ bool Decoder::AtFastLimit() {
   if (FCol < FRowWidth) return false;
   Entry& P = FTable[static_cast<std::size_t>(FNext)];
   const std::uint32_t Len = P.Len & ~kSplit;
-  if (Len > 8) {
-    P.At = static_cast<std::uint32_t>(FStreamRow * FRowWidth + FCol - (Len - 1));
-    P.Len = Len | kSplit;
-  }
+  P.At = static_cast<std::uintptr_t>(FStreamRow * FRowWidth + FCol - (Len - 1));
+  P.Len = Len | kSplit;
   NextRow();
   return FDone;
+}
+
+// The first pixel of the half-made entry's string.
+std::uint8_t Decoder::FirstOfPending() const {
+  const Entry& P = FTable[static_cast<std::size_t>(FNext)];
+  if (!(P.Len & kSplit)) return *Address(P.At);
+  std::uint8_t First = 0;
+  Gather(P.At, 1, &First);
+  return First;
 }
 
 // Everything but a defined code whose string fits the fast way. True when the fast path stops.
 bool Decoder::Special(int Code) {
   std::uint8_t* Tmp = FTmp.data();
-  std::uint32_t At = 0, Flag = 0;
+  std::uintptr_t At = 0;
+  std::uint32_t Flag = 0;
   if (Code == FClear) {
     FCodeSize = FInitialCodeSize;
     FSizeLimit = 2 * FClear;
@@ -395,7 +404,7 @@ bool Decoder::Special(int Code) {
     }
     const auto Pixel = static_cast<std::uint8_t>(Code);
     PutExact(&Pixel, 1, At, Flag);
-    SetPending(Code, Pixel, 1, At, Flag);
+    SetPending(Code, 1, At, Flag);
     return FDone;
   }
   if (Code == FEnd) {
@@ -407,23 +416,22 @@ bool Decoder::Special(int Code) {
   if (Code < FNext) {
     // A defined string at the end of a row or of the frame, or cut by a row end.
     const Entry E = FTable[static_cast<std::size_t>(Code)];
-    Complete(static_cast<std::uint8_t>(E.Head));
+    Complete();
     const std::uint32_t Len = E.Len & ~kSplit;
-    PutExact(StringOf(E.Head, E.At, E.Len, Tmp), Len, At, Flag);
-    SetPending(Code, E.Head, Len, At, Flag);
+    PutExact(StringOf(E.At, E.Len, Tmp), Len, At, Flag);
+    SetPending(Code, Len, At, Flag);
     return FDone;
   }
   if (Code == FNext && FOldCode >= 0) {
     // The code being defined: the previous string and its own first pixel.
-    const auto First = static_cast<std::uint8_t>(FTable[static_cast<std::size_t>(FNext)].Head);
     const Entry E = FTable[static_cast<std::size_t>(FNext)];
-    Complete(First);
+    Complete();
     const std::uint32_t Len = E.Len & ~kSplit;
-    const std::uint8_t* Src = StringOf(E.Head, E.At, (Len - 1) | (E.Len & kSplit), Tmp);
+    const std::uint8_t* Src = StringOf(E.At, (Len - 1) | (E.Len & kSplit), Tmp);
     if (Src != Tmp) std::memcpy(Tmp, Src, Len - 1);
-    Tmp[Len - 1] = First;
+    Tmp[Len - 1] = Tmp[0];
     PutExact(Tmp, Len, At, Flag);
-    SetPending(Code, Len <= 8 ? FTable[static_cast<std::size_t>(Code)].Head : E.Head, Len, At, Flag);
+    SetPending(Code, Len, At, Flag);
     return FDone;
   }
   // An undefined code (or no previous code): the exact path decides.
@@ -454,7 +462,7 @@ void Decoder::Run() {
     FCol = D - FRow;
     if (FHavePending) {
       FOldCode = FPrefix[Next];
-      FFirstCode = static_cast<std::uint8_t>(FTable[Next].Head);
+      FFirstCode = FirstOfPending();
     }
   };
   auto Read = [&]() __attribute__((always_inline)) {
@@ -480,21 +488,21 @@ void Decoder::Run() {
       if (static_cast<std::int64_t>(E.Len) <= Room) [[likely]] {
         Room -= E.Len;
         if (Next < kTableSize) [[likely]] {
-          Entry& P = FTable[Next];
-          if (P.Len <= 8) P.Head |= (E.Head & 0xFF) << (8 * P.Len - 8);
           if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
             SizeLimit *= 2;
             ++CodeSize;
             Mask = (1u << CodeSize) - 1;
           }
         }
+        const std::uint8_t* Src = Address(E.At);
         if (E.Len <= 8) {
-          std::memcpy(D, &E.Head, 8);
+          std::uint64_t W;
+          std::memcpy(&W, Src, 8);
+          std::memcpy(D, &W, 8);
         } else {
-          const std::uint8_t* Src = FOut + E.At;
           for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(D + i, Src + i);
         }
-        FTable[Next] = Entry{E.Head, static_cast<std::uint32_t>(D - FOut), E.Len + 1};
+        FTable[Next] = Entry{AddressOf(D), E.Len + 1, 0};
         FPrefix[Next] = static_cast<std::uint16_t>(Code);
         D += E.Len;
         if (Room == 0) [[unlikely]] {
@@ -508,27 +516,27 @@ void Decoder::Run() {
       }
     } else if (Code == Next) {
       // The code being defined: the previous string and its own first pixel.
-      Entry& P = FTable[Next];
+      const Entry P = FTable[Next];
       const std::uint32_t Len = P.Len;
       if (static_cast<std::int64_t>(Len) <= Room) {
         Room -= Len;
-        const auto First = static_cast<std::uint8_t>(P.Head);
-        if (Len <= 8) P.Head |= static_cast<std::uint64_t>(First) << (8 * Len - 8);
-        const Entry E = P;
         if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
           SizeLimit *= 2;
           ++CodeSize;
           Mask = (1u << CodeSize) - 1;
         }
+        // The previous string ends where this one begins.
+        const std::uint8_t* Src = Address(P.At);
+        const std::uint8_t First = Src[0];
         if (Len <= 8) {
-          std::memcpy(D, &E.Head, 8);
+          std::uint64_t W;
+          std::memcpy(&W, Src, 8);
+          std::memcpy(D, &W, 8);
         } else {
-          // The previous string ends where this one begins.
-          const std::uint8_t* Src = FOut + E.At;
           for (std::uint32_t i = 0; i < Len - 1; i += 16) Copy16(D + i, Src + i);
-          D[Len - 1] = First;
         }
-        FTable[Next] = Entry{E.Head, static_cast<std::uint32_t>(D - FOut), Len + 1};
+        D[Len - 1] = First;
+        FTable[Next] = Entry{AddressOf(D), Len + 1, 0};
         FPrefix[Next] = static_cast<std::uint16_t>(Code);
         D += Len;
         if (Room == 0) [[unlikely]] {
@@ -593,10 +601,8 @@ void Decoder::MakeExactTables() {
     const Entry& E = FTable[static_cast<std::size_t>(k)];
     const std::uint32_t Len = E.Len & ~kSplit;
     std::uint8_t Last;
-    if (Len <= 8)
-      Last = static_cast<std::uint8_t>(E.Head >> (8 * (Len - 1)));
-    else if (!(E.Len & kSplit))
-      Last = FOut[E.At + Len - 1];
+    if (!(E.Len & kSplit))
+      Last = Address(E.At)[Len - 1];
     else
       Gather(E.At + Len - 1, 1, &Last);
     FSuffix[static_cast<std::size_t>(k)] = Last;
@@ -691,9 +697,9 @@ void Decoder::Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, 
   FStackTop = 0;
   // The roots stand for themselves; the clear and end codes never fit the fast way.
   for (int i = FRootsReady; i < FClear; ++i)
-    FTable[static_cast<std::size_t>(i)] = Entry{static_cast<std::uint64_t>(i & 0xFF), 0, 1};
+    FTable[static_cast<std::size_t>(i)] = Entry{AddressOf(&kRootPixels[static_cast<std::size_t>(i & 0xFF)]), 1, 0};
   FRootsReady = FClear;
-  FTable[static_cast<std::size_t>(FClear)] = FTable[static_cast<std::size_t>(FEnd)] = Entry{0, 0, ~0u};
+  FTable[static_cast<std::size_t>(FClear)] = FTable[static_cast<std::size_t>(FEnd)] = Entry{0, ~0u, 0};
   StartRows(Out, Width, Height, Interlaced);
   try {
     if (!FDone) {
