@@ -465,6 +465,19 @@ void Decoder::Run() {
       FFirstCode = FirstOfPending();
     }
   };
+  // The half-made entry is defined; the code width grows when the table reaches its size
+  // limit (below the table's end; SizeLimit is at most the table's size).
+  auto Define = [&]() __attribute__((always_inline)) {
+    if (Next + 1 < SizeLimit) [[likely]] {
+      ++Next;
+    } else if (Next < kTableSize) {
+      if (++Next >= SizeLimit && SizeLimit < kTableSize) {
+        SizeLimit *= 2;
+        ++CodeSize;
+        Mask = (1u << CodeSize) - 1;
+      }
+    }
+  };
   auto Read = [&]() __attribute__((always_inline)) {
     if (Pos + CodeSize >= FLimit) [[unlikely]] {
       Store();
@@ -487,13 +500,7 @@ void Decoder::Run() {
       const Entry E = FTable[Code];
       if (static_cast<std::int64_t>(E.Len) <= Room) [[likely]] {
         Room -= E.Len;
-        if (Next < kTableSize) [[likely]] {
-          if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
-            SizeLimit *= 2;
-            ++CodeSize;
-            Mask = (1u << CodeSize) - 1;
-          }
-        }
+        Define();
         const std::uint8_t* Src = Address(E.At);
         if (E.Len <= 8) {
           std::uint64_t W;
@@ -502,7 +509,8 @@ void Decoder::Run() {
         } else {
           for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(D + i, Src + i);
         }
-        FTable[Next] = Entry{AddressOf(D), E.Len + 1, 0};
+        FTable[Next].At = AddressOf(D);
+        FTable[Next].Len = E.Len + 1;
         FPrefix[Next] = static_cast<std::uint16_t>(Code);
         D += E.Len;
         if (Room == 0) [[unlikely]] {
@@ -520,11 +528,7 @@ void Decoder::Run() {
       const std::uint32_t Len = P.Len;
       if (static_cast<std::int64_t>(Len) <= Room) {
         Room -= Len;
-        if (++Next >= SizeLimit && SizeLimit < kTableSize) [[unlikely]] {
-          SizeLimit *= 2;
-          ++CodeSize;
-          Mask = (1u << CodeSize) - 1;
-        }
+        Define();
         // The previous string ends where this one begins.
         const std::uint8_t* Src = Address(P.At);
         const std::uint8_t First = Src[0];
@@ -536,7 +540,8 @@ void Decoder::Run() {
           for (std::uint32_t i = 0; i < Len - 1; i += 16) Copy16(D + i, Src + i);
         }
         D[Len - 1] = First;
-        FTable[Next] = Entry{AddressOf(D), Len + 1, 0};
+        FTable[Next].At = AddressOf(D);
+        FTable[Next].Len = Len + 1;
         FPrefix[Next] = static_cast<std::uint16_t>(Code);
         D += Len;
         if (Room == 0) [[unlikely]] {
