@@ -1,6 +1,5 @@
 #include "BenchCorpus.h"
 
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,11 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <iterator>
-#include <map>
-#include <sstream>
 
 namespace benchcorpus {
 
@@ -145,94 +141,6 @@ void PrepareGiflibWriter(GiflibWriter& Writer, const GifFileType* Source) {
 void SpewGiflibWriter(GiflibWriter& Writer) {
   if (Writer.Gif) EGifSpew(Writer.Gif);
   Writer.Gif = nullptr;
-}
-
-namespace {
-
-struct Figures {
-  std::vector<double> Times;  // per iteration, of each repetition
-  double Median{-1};          // the median aggregate, when the run had repetitions
-  double Bytes{-1};
-};
-
-double MedianOf(std::vector<double> V) {
-  if (V.empty()) return -1;
-  std::sort(V.begin(), V.end());
-  const std::size_t N = V.size();
-  return N % 2 ? V[N / 2] : (V[N / 2 - 1] + V[N / 2]) / 2;
-}
-
-// The console output as usual; the figures are kept for the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, Figures> Runs;  // by registered name
-  std::vector<std::string> Order;
-
-  void ReportRuns(const std::vector<Run>& Reports) override {
-    ConsoleReporter::ReportRuns(Reports);
-    for (const Run& R : Reports) {
-      if (R.error_occurred) continue;
-      const std::string& Name = R.run_name.function_name;
-      if (!Runs.count(Name)) Order.push_back(Name);
-      Figures& F = Runs[Name];
-      const double Seconds = R.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(R.time_unit);
-      if (R.run_type == Run::RT_Aggregate) {
-        if (R.aggregate_name == "median") F.Median = Seconds;
-      } else {
-        F.Times.push_back(Seconds);
-      }
-      if (auto It = R.counters.find("bytes"); It != R.counters.end()) F.Bytes = It->second.value;
-    }
-  }
-};
-
-}  // namespace
-
-int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
-  RatioReporter Reporter;
-  benchmark::RunSpecifiedBenchmarks(&Reporter);
-  // Cases in the order they ran, grouped by operation.
-  std::vector<std::string> Operations;
-  std::map<std::string, std::vector<std::string>> Cases;
-  for (const std::string& Name : Reporter.Order) {
-    const auto A = Name.find('/');
-    const auto B = A == std::string::npos ? A : Name.find('/', A + 1);
-    if (B == std::string::npos) continue;
-    const std::string Op = Name.substr(0, A), Impl = Name.substr(A + 1, B - A - 1), Case = Name.substr(B + 1);
-    if (Impl != Ours) continue;
-    if (!Cases.count(Op)) Operations.push_back(Op);
-    Cases[Op].push_back(Case);
-  }
-  auto TimeOf = [&](const std::string& Name) {
-    auto It = Reporter.Runs.find(Name);
-    if (It == Reporter.Runs.end()) return -1.0;
-    return It->second.Median >= 0 ? It->second.Median : MedianOf(It->second.Times);
-  };
-  auto BytesOf = [&](const std::string& Name) {
-    auto It = Reporter.Runs.find(Name);
-    return It == Reporter.Runs.end() ? -1.0 : It->second.Bytes;
-  };
-  std::ostringstream Out;
-  Out << std::fixed;
-  for (const std::string& Op : Operations) {
-    Out << "\n" << Op << ": median time per iteration, " << Peer << " / " << Ours << " (above 1: " << Ours
-        << " is faster)\n";
-    Out << std::left << std::setw(34) << "case" << std::right << std::setw(12) << (Ours + " ms") << std::setw(12)
-        << (Peer + " ms") << std::setw(9) << "ratio" << std::setw(14) << (Ours + " bytes") << std::setw(14)
-        << (Peer + " bytes") << "\n";
-    for (const std::string& Case : Cases[Op]) {
-      const double T = TimeOf(Op + "/" + Ours + "/" + Case), P = TimeOf(Op + "/" + Peer + "/" + Case);
-      Out << std::left << std::setw(34) << Case << std::right << std::setprecision(3) << std::setw(12) << T * 1e3
-          << std::setw(12) << P * 1e3 << std::setprecision(2) << std::setw(9) << (T > 0 && P > 0 ? P / T : 0.0);
-      const double OB = BytesOf(Op + "/" + Ours + "/" + Case), PB = BytesOf(Op + "/" + Peer + "/" + Case);
-      if (OB >= 0 || PB >= 0)
-        Out << std::setprecision(0) << std::setw(14) << OB << std::setw(14) << PB;
-      Out << "\n";
-    }
-  }
-  std::cout << Out.str() << std::flush;
-  benchmark::Shutdown();
-  return 0;
 }
 
 }  // namespace benchcorpus

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the GIF benchmarks: the corpus of ImageMagick pictures, giflib in memory as
-// the peer, and a table of ours beside the peer with the ratio, printed after the run.
+// Shared pieces of the GIF benchmarks: the corpus of ImageMagick pictures and giflib in memory
+// as the peer.
 //
 // The corpus is made by the bench-corpus script of the shared folder (ImageMagick's built-in
 // pictures: photographs and flat graphics from 1 k to 4 M pixels, an interlaced photograph and
@@ -40,11 +40,5 @@ struct GiflibWriter {
 };
 void PrepareGiflibWriter(GiflibWriter& Writer, const GifFileType* Source);
 void SpewGiflibWriter(GiflibWriter& Writer);
-
-// Runs the benchmarks named "<operation>/<implementation>/<case>" (after benchmark::Initialize
-// and the registrations), with the usual console output, and then prints one table per
-// operation: for each case the median time of Ours and of Peer, Peer's time divided by Ours
-// (above 1: ours is faster) and the "bytes" counter of both when set (encoded sizes).
-int RunWithRatioTable(const std::string& Ours, const std::string& Peer);
 
 }  // namespace benchcorpus

@@ -16,16 +16,15 @@
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
-#include <chrono>
-#include <ctime>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BenchCorpus.h"
+#include "RatioTable.h"
 #include "gif/GIFImage.h"
 
 namespace {
@@ -175,28 +174,17 @@ std::vector<Case>& Cases() {
   return All;
 }
 
-// Manual timing with the thread's CPU clock, so that a busy machine does not count the time
-// the thread waits for a processor.
-struct Clock {
-  using time_point = std::chrono::duration<double>;
-  static time_point now() {
-    timespec T;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
-    return time_point(static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) * 1e-9);
-  }
-};
-
 void DecodeOurs(benchmark::State& State, int Index) {
   const Case& C = Cases()[static_cast<std::size_t>(Index)];
   TMemoryStream In;
   In.Write(C.File.data(), static_cast<std::int64_t>(C.File.size()));
   for (auto _ : State) {
     In.SetPosition(0);
-    const auto T0 = Clock::now();
+    const double T0 = benchsupport::ThreadSeconds();
     gif::TGIFImage Image;
     Image.LoadFromStream(&In);
     benchmark::DoNotOptimize(Image.Images().FrameAt(0)->Data());
-    State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
+    State.SetIterationTime(benchsupport::ThreadSeconds() - T0);
   }
   State.SetBytesProcessed(State.iterations() * C.Pixels);
 }
@@ -204,12 +192,12 @@ void DecodeOurs(benchmark::State& State, int Index) {
 void DecodeGiflib(benchmark::State& State, int Index) {
   const Case& C = Cases()[static_cast<std::size_t>(Index)];
   for (auto _ : State) {
-    const auto T0 = Clock::now();
+    const double T0 = benchsupport::ThreadSeconds();
     GifFileType* G = benchcorpus::GiflibSlurp(C.File);
     if (!G) State.SkipWithError("giflib failed");
     benchmark::DoNotOptimize(G);
     benchcorpus::CloseGiflib(G);
-    State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
+    State.SetIterationTime(benchsupport::ThreadSeconds() - T0);
   }
   State.SetBytesProcessed(State.iterations() * C.Pixels);
 }
@@ -224,9 +212,9 @@ void EncodeOurs(benchmark::State& State, int Index) {
   std::int64_t Size = 0;
   for (auto _ : State) {
     TMemoryStream Out;
-    const auto T0 = Clock::now();
+    const double T0 = benchsupport::ThreadSeconds();
     Image.SaveToStream(&Out);
-    State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
+    State.SetIterationTime(benchsupport::ThreadSeconds() - T0);
     Size = Out.Size();
   }
   State.SetBytesProcessed(State.iterations() * C.Pixels);
@@ -242,9 +230,9 @@ void EncodeGiflib(benchmark::State& State, int Index) {
     // The picture is handed over as giflib wants it (raster copies) outside the timing.
     benchcorpus::PrepareGiflibWriter(W, Source);
     W.Out.reserve(C.File.size() * 2);
-    const auto T0 = Clock::now();
+    const double T0 = benchsupport::ThreadSeconds();
     benchcorpus::SpewGiflibWriter(W);
-    State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
+    State.SetIterationTime(benchsupport::ThreadSeconds() - T0);
     Size = static_cast<std::int64_t>(W.Out.size());
   }
   benchcorpus::CloseGiflib(Source);
@@ -264,5 +252,5 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("encode/ours/" + N).c_str(), EncodeOurs, I)->UseManualTime();
     benchmark::RegisterBenchmark(("encode/giflib/" + N).c_str(), EncodeGiflib, I)->UseManualTime();
   }
-  return benchcorpus::RunWithRatioTable("ours", "giflib");
+  return benchsupport::RunWithRatioTable("ours", "giflib");
 }

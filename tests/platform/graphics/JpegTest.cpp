@@ -156,6 +156,15 @@ TEST(JPEGImage, DecodedPictureEqualsTheCodecs) {
   EXPECT_EQ(37, bitmap.Height());
   EXPECT_EQ(pf24bit, bitmap.PixelFormat());
   EXPECT_EQ(RgbOfDecode(data), RgbOf(bitmap));
+  // A grey file gives three equal channels.
+  auto img = jt::Photo(29, 17);
+  std::vector<std::uint8_t> grey(img.pixels.size() / 3);
+  for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = img.pixels[3 * i];
+  data = JpegEncode(29, 17, 1, grey.data());
+  jpeg = Load(data);
+  bitmap.Assign(jpeg.get());
+  EXPECT_EQ(pf24bit, bitmap.PixelFormat());
+  EXPECT_EQ(RgbOfDecode(data), RgbOf(bitmap));
 }
 
 TEST(JPEGImage, OptionsReachTheDecoder) {

@@ -1,0 +1,23 @@
+#pragma once
+// A table of ours beside a peer with the ratio, printed after a benchmark run.
+#include <time.h>
+
+#include <string>
+
+namespace benchsupport {
+
+// The thread's CPU time, for benchmarks with manual timing: a busy machine does not count the
+// time the thread waits for a processor.
+inline double ThreadSeconds() {
+  timespec T;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+  return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) * 1e-9;
+}
+
+// Runs the benchmarks named "<operation>/<implementation>/<case>" (after benchmark::Initialize
+// and the registrations), with the usual console output, and then prints one table per
+// operation: for each case the median time of Ours and of Peer, Peer's time divided by Ours
+// (above 1: ours is faster) and the "bytes" counter of both when set (encoded sizes).
+int RunWithRatioTable(const std::string& Ours, const std::string& Peer);
+
+}  // namespace benchsupport
