@@ -16,7 +16,9 @@ namespace {
 struct Figures {
   std::vector<double> Times;  // per iteration, of each repetition
   double Median{-1};          // the median aggregate, when the run had repetitions
+  double Minimum{-1};         // the fastest repetition, when kept
   double Bytes{-1};
+  std::int64_t Family{0};     // order of registration
 };
 
 double MedianOf(std::vector<double> V) {
@@ -39,13 +41,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const std::string& Name = R.run_name.function_name;
       if (!Runs.count(Name)) Order.push_back(Name);
       Figures& F = Runs[Name];
+      F.Family = R.family_index;
       const double Seconds = R.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(R.time_unit);
-      if (R.run_type == Run::RT_Aggregate) {
-        if (R.aggregate_name == "median") F.Median = Seconds;
-      } else {
-        F.Times.push_back(Seconds);
-      }
-      if (auto It = R.counters.find("bytes"); It != R.counters.end()) F.Bytes = It->second.value;
+      const bool Aggregate = R.run_type == Run::RT_Aggregate;
+      if (Aggregate && R.aggregate_name == "median") F.Median = Seconds;
+      if (Aggregate && R.aggregate_name == "min") F.Minimum = Seconds;
+      if (!Aggregate) F.Times.push_back(Seconds);
+      if (auto It = R.counters.find("bytes"); It != R.counters.end() && (!Aggregate || R.aggregate_name == "median"))
+        F.Bytes = It->second.value;
     }
   }
 };
@@ -55,7 +58,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
   RatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
-  // Cases in the order they ran, grouped by operation.
+  // Cases in the order they were registered, grouped by operation.
+  std::stable_sort(Reporter.Order.begin(), Reporter.Order.end(), [&](const std::string& A, const std::string& B) {
+    return Reporter.Runs[A].Family < Reporter.Runs[B].Family;
+  });
   std::vector<std::string> Operations;
   std::map<std::string, std::vector<std::string>> Cases;
   for (const std::string& Name : Reporter.Order) {
@@ -76,14 +82,18 @@ int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
     auto It = Reporter.Runs.find(Name);
     return It == Reporter.Runs.end() ? -1.0 : It->second.Bytes;
   };
+  auto MinimumOf = [&](const std::string& Name) {
+    auto It = Reporter.Runs.find(Name);
+    return It == Reporter.Runs.end() ? -1.0 : It->second.Minimum;
+  };
   std::ostringstream Out;
   Out << std::fixed;
   for (const std::string& Op : Operations) {
     Out << "\n" << Op << ": median time per iteration, " << Peer << " / " << Ours << " (above 1: " << Ours
         << " is faster)\n";
     Out << std::left << std::setw(34) << "case" << std::right << std::setw(12) << (Ours + " ms") << std::setw(12)
-        << (Peer + " ms") << std::setw(9) << "ratio" << std::setw(14) << (Ours + " bytes") << std::setw(14)
-        << (Peer + " bytes") << "\n";
+        << (Peer + " ms") << std::setw(9) << "ratio" << std::setw(11) << "min ratio" << std::setw(14)
+        << (Ours + " bytes") << std::setw(14) << (Peer + " bytes") << "\n";
     // A figure that is missing (not run, or failed) shows as "-".
     auto Put = [&](double Value, int Width, int Precision) {
       if (Value < 0)
@@ -97,6 +107,8 @@ int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
       Put(T < 0 ? T : T * 1e3, 12, 3);
       Put(P < 0 ? P : P * 1e3, 12, 3);
       Put(T > 0 && P > 0 ? P / T : -1, 9, 2);
+      const double TM = MinimumOf(Op + "/" + Ours + "/" + Case), PM = MinimumOf(Op + "/" + Peer + "/" + Case);
+      Put(TM > 0 && PM > 0 ? PM / TM : -1, 11, 2);
       const double OB = BytesOf(Op + "/" + Ours + "/" + Case), PB = BytesOf(Op + "/" + Peer + "/" + Case);
       if (OB >= 0 || PB >= 0) {
         Put(OB, 14, 0);

@@ -1,8 +1,11 @@
 #pragma once
 // A table of ours beside a peer with the ratio, printed after a benchmark run.
+#include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace benchsupport {
 
@@ -14,10 +17,18 @@ inline double ThreadSeconds() {
   return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) * 1e-9;
 }
 
+// Adds the fastest repetition to the statistics (less disturbed by a busy machine than the
+// median, which the table reports beside it).
+inline benchmark::internal::Benchmark* WithMinimum(benchmark::internal::Benchmark* B) {
+  return B->ComputeStatistics("min", [](const std::vector<double>& V) { return *std::min_element(V.begin(), V.end()); });
+}
+
 // Runs the benchmarks named "<operation>/<implementation>/<case>" (after benchmark::Initialize
 // and the registrations), with the usual console output, and then prints one table per
 // operation: for each case the median time of Ours and of Peer, Peer's time divided by Ours
-// (above 1: ours is faster) and the "bytes" counter of both when set (encoded sizes).
+// (above 1: ours is faster), the same ratio of the fastest repetitions when they were kept
+// (WithMinimum), and the "bytes" counter of both when set (encoded sizes). Cases come in the
+// order they were registered.
 int RunWithRatioTable(const std::string& Ours, const std::string& Peer);
 
 }  // namespace benchsupport

@@ -247,10 +247,11 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < Cases().size(); ++i) {
     const std::string N = Cases()[i].Name;
     const int I = static_cast<int>(i);
-    benchmark::RegisterBenchmark(("decode/ours/" + N).c_str(), DecodeOurs, I)->UseManualTime();
-    benchmark::RegisterBenchmark(("decode/giflib/" + N).c_str(), DecodeGiflib, I)->UseManualTime();
-    benchmark::RegisterBenchmark(("encode/ours/" + N).c_str(), EncodeOurs, I)->UseManualTime();
-    benchmark::RegisterBenchmark(("encode/giflib/" + N).c_str(), EncodeGiflib, I)->UseManualTime();
+    using benchsupport::WithMinimum;
+    WithMinimum(benchmark::RegisterBenchmark(("decode/ours/" + N).c_str(), DecodeOurs, I))->UseManualTime();
+    WithMinimum(benchmark::RegisterBenchmark(("decode/giflib/" + N).c_str(), DecodeGiflib, I))->UseManualTime();
+    WithMinimum(benchmark::RegisterBenchmark(("encode/ours/" + N).c_str(), EncodeOurs, I))->UseManualTime();
+    WithMinimum(benchmark::RegisterBenchmark(("encode/giflib/" + N).c_str(), EncodeGiflib, I))->UseManualTime();
   }
   return benchsupport::RunWithRatioTable("ours", "giflib");
 }

@@ -155,10 +155,10 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (int megapixels : {1, 4}) {
     const std::string size = std::to_string(megapixels) + "MP";
-    benchmark::RegisterBenchmark(("decode/graphic/" + size).c_str(), DecodeGraphic, megapixels)
+    benchsupport::WithMinimum(benchmark::RegisterBenchmark(("decode/graphic/" + size).c_str(), DecodeGraphic, megapixels))
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
-    benchmark::RegisterBenchmark(("decode/libjpeg/" + size).c_str(), DecodeLibjpeg, megapixels)
+    benchsupport::WithMinimum(benchmark::RegisterBenchmark(("decode/libjpeg/" + size).c_str(), DecodeLibjpeg, megapixels))
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
     benchmark::RegisterBenchmark(("process/djpeg/" + size).c_str(), DecodeDjpegProcess, megapixels)

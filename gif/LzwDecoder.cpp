@@ -162,6 +162,7 @@ class Decoder {
   std::uint8_t* FRow{nullptr};
   std::int64_t FCol{0};
   std::int64_t FFastLimit{0};  // a string ending at or before this column may be written with scratch bytes
+  std::int64_t FTail{0};       // columns of the row beyond the fast limit
   bool FDone{false};           // every pixel is written
   std::int64_t FLeftover{0};   // pixels of the last string beyond the frame
 
@@ -268,6 +269,7 @@ void Decoder::StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Heig
   // The rows below the first are still to come, and the slack behind the frame takes the
   // scratch bytes of the last strings.
   FFastLimit = FRowWidth;
+  FTail = 0;
 }
 
 void Decoder::NextRow() {
@@ -288,6 +290,7 @@ void Decoder::NextRow() {
   const std::int64_t Decoded = Below == 0 ? FHeight : std::min(FMemRow + Below, FHeight);
   const std::int64_t Room = (Decoded - FMemRow) * FWidth + (Decoded >= FHeight ? kLzwOutputSlack : 0);
   FFastLimit = std::min(FWidth, Room - 16);
+  FTail = FWidth - FFastLimit;
 }
 
 std::uint8_t* Decoder::RowOfStreamRow(std::int64_t StreamRow) const {
@@ -514,6 +517,24 @@ void Decoder::Run() {
         FPrefix[Next] = static_cast<std::uint16_t>(Code);
         D += E.Len;
         if (Room == 0) [[unlikely]] {
+          Store();
+          const bool Stop = AtFastLimit();
+          Load();
+          if (Stop) break;
+        }
+        Code = Read();
+        continue;
+      }
+      if (static_cast<std::int64_t>(E.Len) <= Room + FTail) {
+        // Near the end of a row that takes no scratch bytes: the string exactly.
+        Room -= E.Len;
+        Define();
+        std::memcpy(D, Address(E.At), E.Len);
+        FTable[Next].At = AddressOf(D);
+        FTable[Next].Len = E.Len + 1;
+        FPrefix[Next] = static_cast<std::uint16_t>(Code);
+        D += E.Len;
+        if (Room + FTail == 0) {
           Store();
           const bool Stop = AtFastLimit();
           Load();
