@@ -70,9 +70,8 @@ inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
 //
 // The fast path keeps the entry the next code will define half made: it points at the previous
 // string, and the pixel after it there is the first of the next string once that is written.
-// Pixels go straight to their rows, in interlaced order when the frame is
-// interlaced; pixels the data does not reach get the fill value at the end, and nothing else is
-// filled.
+// Pixels go straight to their rows, in interlaced order when the frame is interlaced; pixels the
+// data does not reach get the fill value at the end, and nothing else is filled.
 class Decoder {
  public:
   bool InUse{false};

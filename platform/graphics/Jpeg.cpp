@@ -44,21 +44,26 @@ HPALETTE CreateColorMapPalette(const std::vector<std::array<std::uint8_t, 3>>& M
 }
 
 // A new bitmap for a picture of Layout, as the class library makes one (a bottom-up DIB section
-// of 8 bits with the colour map as palette, else 24 bits), its pixels left for the decoder to
-// write; Rows are its rows.
+// of 8 bits with the colour map as palette, else 24 bits); Rows are its rows. Its pixels are left
+// for the decoder to write; only the padding behind each row is cleared.
 std::unique_ptr<TBitmap> NewPictureBitmap(const TJpegLayout& Layout, TJpegRows& Rows) {
   const bool indexed = !Layout.ColorMap.empty();
-  dib::Image blank;
-  blank.width = Layout.Width;
-  blank.height = Layout.Height;
-  blank.bitCount = indexed ? 8 : 24;
-  if (indexed) blank.colors = dib::DefaultPalette(8);
+  dib::Image shape;
+  shape.width = Layout.Width;
+  shape.height = Layout.Height;
+  shape.bitCount = indexed ? 8 : 24;
+  if (indexed) shape.colors = dib::DefaultPalette(8);
   auto bitmap = std::make_unique<TBitmap>();
-  bitmap->SetHandle(graphics_detail::CreateDibSection(blank));
+  bitmap->SetHandle(graphics_detail::CreateDibSectionForWriting(shape));
   if (indexed) bitmap->SetPalette(CreateColorMapPalette(Layout.ColorMap));
   auto* top = static_cast<std::uint8_t*>(bitmap->ScanLine(0));
   Rows.Top = top;
   Rows.Stride = Layout.Height > 1 ? static_cast<std::uint8_t*>(bitmap->ScanLine(1)) - top : 0;
+  const std::size_t used = static_cast<std::size_t>(Layout.Width) * static_cast<std::size_t>(Layout.Channels);
+  const auto padding = static_cast<std::size_t>(dib::RowBytes(static_cast<std::uint64_t>(Layout.Width),
+                                                              static_cast<std::uint64_t>(shape.bitCount))) - used;
+  if (padding > 0)
+    for (int y = 0; y < Layout.Height; ++y) std::memset(top + Rows.Stride * y + used, 0, padding);
   return bitmap;
 }
 
