@@ -46,8 +46,13 @@ constexpr std::array<std::uint8_t, 256 + 16> kRootPixels = [] {
 inline const std::uint8_t* Address(std::uintptr_t At) { return reinterpret_cast<const std::uint8_t*>(At); }
 inline std::uintptr_t AddressOf(const std::uint8_t* P) { return reinterpret_cast<std::uintptr_t>(P); }
 
-// 16 bytes through registers: the source may reach into the bytes being written (scratch
+// 8 and 16 bytes through registers: the source may reach into the bytes being written (scratch
 // bytes past the string), which a plain memcpy must not be given.
+inline void Copy8(std::uint8_t* Dest, const std::uint8_t* Src) {
+  std::uint64_t A;
+  std::memcpy(&A, Src, 8);
+  std::memcpy(Dest, &A, 8);
+}
 inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
   std::uint64_t A, B;
   std::memcpy(&A, Src, 8);
@@ -480,6 +485,20 @@ void Decoder::Run() {
       }
     }
   };
+  // The string of Code has been written at D: it is the half-made entry now, and D moves on.
+  auto Written = [&](std::uint32_t Code, std::uint32_t Len) __attribute__((always_inline)) {
+    FTable[Next].At = AddressOf(D);
+    FTable[Next].Len = Len + 1;
+    FPrefix[Next] = static_cast<std::uint16_t>(Code);
+    D += Len;
+  };
+  // D has reached the fast limit of its row (maybe the row's end); true when the frame is full.
+  auto AtLimit = [&] {
+    Store();
+    const bool Stop = AtFastLimit();
+    Load();
+    return Stop;
+  };
   auto Read = [&]() __attribute__((always_inline)) {
     if (Pos + CodeSize >= FLimit) [[unlikely]] {
       Store();
@@ -505,21 +524,13 @@ void Decoder::Run() {
         Define();
         const std::uint8_t* Src = Address(E.At);
         if (E.Len <= 8) {
-          std::uint64_t W;
-          std::memcpy(&W, Src, 8);
-          std::memcpy(D, &W, 8);
+          Copy8(D, Src);
         } else {
           for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(D + i, Src + i);
         }
-        FTable[Next].At = AddressOf(D);
-        FTable[Next].Len = E.Len + 1;
-        FPrefix[Next] = static_cast<std::uint16_t>(Code);
-        D += E.Len;
+        Written(Code, E.Len);
         if (Room == 0) [[unlikely]] {
-          Store();
-          const bool Stop = AtFastLimit();
-          Load();
-          if (Stop) break;
+          if (AtLimit()) break;
         }
         Code = Read();
         continue;
@@ -529,15 +540,9 @@ void Decoder::Run() {
         Room -= E.Len;
         Define();
         std::memcpy(D, Address(E.At), E.Len);
-        FTable[Next].At = AddressOf(D);
-        FTable[Next].Len = E.Len + 1;
-        FPrefix[Next] = static_cast<std::uint16_t>(Code);
-        D += E.Len;
+        Written(Code, E.Len);
         if (Room + FTail == 0) {
-          Store();
-          const bool Stop = AtFastLimit();
-          Load();
-          if (Stop) break;
+          if (AtLimit()) break;
         }
         Code = Read();
         continue;
@@ -553,22 +558,14 @@ void Decoder::Run() {
         const std::uint8_t* Src = Address(P.At);
         const std::uint8_t First = Src[0];
         if (Len <= 8) {
-          std::uint64_t W;
-          std::memcpy(&W, Src, 8);
-          std::memcpy(D, &W, 8);
+          Copy8(D, Src);
         } else {
           for (std::uint32_t i = 0; i < Len - 1; i += 16) Copy16(D + i, Src + i);
         }
         D[Len - 1] = First;
-        FTable[Next].At = AddressOf(D);
-        FTable[Next].Len = Len + 1;
-        FPrefix[Next] = static_cast<std::uint16_t>(Code);
-        D += Len;
+        Written(Code, Len);
         if (Room == 0) [[unlikely]] {
-          Store();
-          const bool Stop = AtFastLimit();
-          Load();
-          if (Stop) break;
+          if (AtLimit()) break;
         }
         Code = Read();
         continue;
