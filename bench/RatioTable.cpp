@@ -18,6 +18,7 @@ struct Figures {
   double Median{-1};          // the median aggregate, when the run had repetitions
   double Minimum{-1};         // the fastest repetition, when kept
   double Bytes{-1};
+  double Batch{1};            // operations timed together in one iteration
   std::int64_t Family{0};     // order of registration
 };
 
@@ -49,6 +50,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (!Aggregate) F.Times.push_back(Seconds);
       if (auto It = R.counters.find("bytes"); It != R.counters.end() && (!Aggregate || R.aggregate_name == "median"))
         F.Bytes = It->second.value;
+      if (auto It = R.counters.find("batch"); It != R.counters.end() && It->second.value >= 1)
+        F.Batch = It->second.value;
     }
   }
 };
@@ -76,7 +79,8 @@ int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
   auto TimeOf = [&](const std::string& Name) {
     auto It = Reporter.Runs.find(Name);
     if (It == Reporter.Runs.end()) return -1.0;
-    return It->second.Median >= 0 ? It->second.Median : MedianOf(It->second.Times);
+    const double T = It->second.Median >= 0 ? It->second.Median : MedianOf(It->second.Times);
+    return T < 0 ? T : T / It->second.Batch;
   };
   auto BytesOf = [&](const std::string& Name) {
     auto It = Reporter.Runs.find(Name);
@@ -84,15 +88,15 @@ int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
   };
   auto MinimumOf = [&](const std::string& Name) {
     auto It = Reporter.Runs.find(Name);
-    return It == Reporter.Runs.end() ? -1.0 : It->second.Minimum;
+    return It == Reporter.Runs.end() || It->second.Minimum < 0 ? -1.0 : It->second.Minimum / It->second.Batch;
   };
   std::ostringstream Out;
   Out << std::fixed;
   for (const std::string& Op : Operations) {
-    Out << "\n" << Op << ": median time per iteration, " << Peer << " / " << Ours << " (above 1: " << Ours
+    Out << "\n" << Op << ": median time per operation, " << Peer << " / " << Ours << " (above 1: " << Ours
         << " is faster)\n";
-    Out << std::left << std::setw(34) << "case" << std::right << std::setw(12) << (Ours + " ms") << std::setw(12)
-        << (Peer + " ms") << std::setw(9) << "ratio" << std::setw(11) << "min ratio" << std::setw(14)
+    Out << std::left << std::setw(34) << "case" << std::right << std::setw(12) << (Ours + " us") << std::setw(12)
+        << (Peer + " us") << std::setw(9) << "ratio" << std::setw(11) << "min ratio" << std::setw(14)
         << (Ours + " bytes") << std::setw(14) << (Peer + " bytes") << "\n";
     // A figure that is missing (not run, or failed) shows as "-".
     auto Put = [&](double Value, int Width, int Precision) {
@@ -104,8 +108,8 @@ int RunWithRatioTable(const std::string& Ours, const std::string& Peer) {
     for (const std::string& Case : Cases[Op]) {
       const double T = TimeOf(Op + "/" + Ours + "/" + Case), P = TimeOf(Op + "/" + Peer + "/" + Case);
       Out << std::left << std::setw(34) << Case << std::right;
-      Put(T < 0 ? T : T * 1e3, 12, 3);
-      Put(P < 0 ? P : P * 1e3, 12, 3);
+      Put(T < 0 ? T : T * 1e6, 12, 1);
+      Put(P < 0 ? P : P * 1e6, 12, 1);
       Put(T > 0 && P > 0 ? P / T : -1, 9, 2);
       const double TM = MinimumOf(Op + "/" + Ours + "/" + Case), PM = MinimumOf(Op + "/" + Peer + "/" + Case);
       Put(TM > 0 && PM > 0 ? PM / TM : -1, 11, 2);

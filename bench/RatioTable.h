@@ -27,7 +27,8 @@ inline benchmark::internal::Benchmark* WithMinimum(benchmark::internal::Benchmar
 // and the registrations), with the usual console output, and then prints one table per
 // operation: for each case the median time of Ours and of Peer, Peer's time divided by Ours
 // (above 1: ours is faster), the same ratio of the fastest repetitions when they were kept
-// (WithMinimum), and the "bytes" counter of both when set (encoded sizes). Cases come in the
+// (WithMinimum), and the "bytes" counter of both when set (encoded sizes). A "batch" counter
+// says how many operations one iteration timed: times are divided by it. Cases come in the
 // order they were registered.
 int RunWithRatioTable(const std::string& Ours, const std::string& Peer);
 
