@@ -1,5 +1,14 @@
-// JPEG decoding of a 1-megapixel photo-like picture (cjpeg, quality 85): our codec, plain libjpeg
-// in the same process without our wrapper, and the djpeg program run as a process.
+// JPEG decoding of photo-like pictures (cjpeg, quality 85) of 1 and 4 megapixels: the JPEG
+// graphic as the program uses it (the data loaded from a stream, decoded into its bitmap),
+// beside libjpeg called directly in the same process (memory source, blue-green-red rows into a
+// new buffer, as a program makes a picture), with the ratio in a table after the run; and the
+// djpeg program run as a process.
+//
+// Times of the graphic and of libjpeg are the thread's CPU time (page faults of new memory
+// included). For figures to compare: pin to one core and repeat, e.g.
+//   taskset -c 3 bench_jpeg --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
+// once as the program runs and once with freed memory kept by the allocator
+// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
@@ -11,32 +20,34 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
 
-#include "platform/graphics/JpegCodec.h"
+#include "RatioTable.h"
+#include "platform/graphics/Jpeg.h"
 #include "tests/platform/graphics/JpegTestImages.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr int kSide = 1024;
-
 struct Sample {
+  int side;
   std::filesystem::path dir;
   std::filesystem::path jpegPath;
   std::vector<std::uint8_t> jpeg;
 
-  Sample() {
-    dir = std::filesystem::temp_directory_path() / ("kelv-jpeg-bench-" + std::to_string(getpid()));
+  explicit Sample(int side) : side(side) {
+    dir = std::filesystem::temp_directory_path() /
+          ("kelv-jpeg-bench-" + std::to_string(getpid()) + "-" + std::to_string(side));
     std::filesystem::create_directories(dir);
     const auto ppm = dir / "photo.ppm";
     jpegPath = dir / "photo.jpg";
-    const auto bytes = jpegtest::ToPnm(jpegtest::Photo(kSide, kSide));
+    const auto bytes = jpegtest::ToPnm(jpegtest::Photo(side, side));
     std::ofstream(ppm, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                static_cast<std::streamsize>(bytes.size()));
     const std::string cmd = "cjpeg -quality 85 -outfile '" + jpegPath.string() + "' '" + ppm.string() + "'";
@@ -50,48 +61,59 @@ struct Sample {
   }
 };
 
-const Sample& TheSample() {
-  static const Sample sample;
-  return sample;
+// 1 and 4 megapixels.
+const Sample& SampleOf(int megapixels) {
+  static const Sample one(1024), four(2048);
+  return megapixels == 1 ? one : four;
 }
 
-void SetCounters(benchmark::State& state) {
-  state.SetItemsProcessed(state.iterations() * kSide * kSide);  // pixels
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(TheSample().jpeg.size()));
+void SetCounters(benchmark::State& state, const Sample& s) {
+  state.SetItemsProcessed(state.iterations() * s.side * s.side);  // pixels
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(s.jpeg.size()));
 }
 
-void BM_JpegDecode_Ours(benchmark::State& state) {
-  const auto& s = TheSample();
+// The graphic: load (the data are copied and the header read) and decode into the bitmap.
+void DecodeGraphic(benchmark::State& state, int megapixels) {
+  const auto& s = SampleOf(megapixels);
+  TMemoryStream stream;
+  stream.WriteBuffer(s.jpeg.data(), static_cast<std::int64_t>(s.jpeg.size()));
   for (auto _ : state) {
-    auto picture = JpegDecode(s.jpeg.data(), s.jpeg.size());
-    benchmark::DoNotOptimize(picture.Pixels.data());
+    stream.SetPosition(0);
+    const double t0 = benchsupport::ThreadSeconds();
+    TJPEGImage image;
+    image.LoadFromStream(&stream);
+    image.DIBNeeded();
+    benchmark::DoNotOptimize(&image);
+    state.SetIterationTime(benchsupport::ThreadSeconds() - t0);
   }
-  SetCounters(state);
+  SetCounters(state, s);
 }
 
-// The same decode straight over libjpeg: memory source, default error manager, RGB rows.
-void BM_JpegDecode_LibjpegDirect(benchmark::State& state) {
-  const auto& s = TheSample();
-  std::vector<std::uint8_t> pixels(std::size_t{kSide} * kSide * 3);
+// The same decode straight over libjpeg: memory source, default error manager, default options.
+void DecodeLibjpeg(benchmark::State& state, int megapixels) {
+  const auto& s = SampleOf(megapixels);
   for (auto _ : state) {
+    const double t0 = benchsupport::ThreadSeconds();
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, s.jpeg.data(), static_cast<unsigned long>(s.jpeg.size()));
     jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
+    cinfo.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
     const std::size_t stride = std::size_t{cinfo.output_width} * 3;
+    std::unique_ptr<std::uint8_t[]> pixels(new std::uint8_t[stride * cinfo.output_height]);
     while (cinfo.output_scanline < cinfo.output_height) {
-      JSAMPROW row = pixels.data() + stride * cinfo.output_scanline;
+      JSAMPROW row = pixels.get() + stride * cinfo.output_scanline;
       jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    benchmark::DoNotOptimize(pixels.data());
+    benchmark::DoNotOptimize(pixels.get());
+    state.SetIterationTime(benchsupport::ThreadSeconds() - t0);
   }
-  SetCounters(state);
+  SetCounters(state, s);
 }
 
 int Spawn(const std::vector<std::string>& args) {
@@ -106,19 +128,19 @@ int Spawn(const std::vector<std::string>& args) {
 }
 
 // The djpeg program on the same file, output thrown away; includes starting the process.
-void BM_JpegDecode_DjpegProcess(benchmark::State& state) {
-  const auto& s = TheSample();
+void DecodeDjpegProcess(benchmark::State& state, int megapixels) {
+  const auto& s = SampleOf(megapixels);
   const std::vector<std::string> args{"djpeg", "-outfile", "/dev/null", s.jpegPath.string()};
   for (auto _ : state)
     if (Spawn(args) != 0) {
       state.SkipWithError("djpeg failed");
       break;
     }
-  SetCounters(state);
+  SetCounters(state, s);
 }
 
 // Starting a process that does nothing, to read the djpeg figure against.
-void BM_ProcessStartOnly(benchmark::State& state) {
+void ProcessStartOnly(benchmark::State& state) {
   const std::vector<std::string> args{"true"};
   for (auto _ : state)
     if (Spawn(args) != 0) {
@@ -127,11 +149,26 @@ void BM_ProcessStartOnly(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_JpegDecode_Ours)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JpegDecode_LibjpegDirect)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JpegDecode_DjpegProcess)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
-BENCHMARK(BM_ProcessStartOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  for (int megapixels : {1, 4}) {
+    const std::string size = std::to_string(megapixels) + "MP";
+    benchsupport::WithMinimum(benchmark::RegisterBenchmark(("decode/graphic/" + size).c_str(), DecodeGraphic, megapixels))
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchsupport::WithMinimum(benchmark::RegisterBenchmark(("decode/libjpeg/" + size).c_str(), DecodeLibjpeg, megapixels))
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchmark::RegisterBenchmark(("process/djpeg/" + size).c_str(), DecodeDjpegProcess, megapixels)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(1.0);
+  }
+  benchmark::RegisterBenchmark("process/start_only", ProcessStartOnly)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->MinTime(0.5);
+  return benchsupport::RunWithRatioTable("graphic", "libjpeg");
+}

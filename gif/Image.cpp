@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "gif/Painter.h"
 #include "gif/Quantizer.h"
@@ -268,6 +269,10 @@ TBitmap* TGIFImage::RenderBitmap() {
 // Streams
 
 void TGIFImage::LoadFromStream(TStream* Stream) {
+  // The reader reads a byte or a sub-block at a time: a stream that is not in memory is read
+  // through a buffer (which leaves it where the reading ends).
+  std::optional<TGIFBufferedReader> Buffered;
+  if (!dynamic_cast<TCustomMemoryStream*>(Stream)) Stream = &Buffered.emplace(Stream);
   WithProgress(this, "Loading...", true, [&] {
     Clear();
     const std::int64_t Start = Stream->Position();

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "gif/Utils.h"
 
@@ -16,9 +15,44 @@ namespace gif {
 namespace {
 
 constexpr int kTableSize = 4096;
+constexpr int kStackSize = 8192;
+constexpr int kNoData = -1;
+constexpr int kEndOfImage = -2;
+// The longest string a code can stand for (minimum code size 0: codes 3 to 4095 add a pixel each).
+constexpr int kLongestString = kTableSize;
+// Interlace passes: first row and row step of each.
+constexpr std::array<std::int64_t, 4> kPassStart{0, 4, 2, 1};
+constexpr std::array<std::int64_t, 4> kPassStep{8, 8, 4, 2};
+// Rows decoded before a row of each pass lie this many rows below it (none for pass 0).
+constexpr std::array<std::int64_t, 4> kPassDecodedBelow{0, 4, 2, 1};
 
-// 16 bytes through registers: the source may reach into the bytes being written (scratch
+// A table entry of the fast path: where a copy of the string stands, and its length. When the
+// copy lies in one piece in memory, At is its address; when it is cut by the end of a row
+// (interlaced frames), At is its position in stream order and Len carries kSplit.
+struct Entry {
+  std::uintptr_t At;
+  std::uint32_t Len;
+  std::uint32_t Unused;
+};
+constexpr std::uint32_t kSplit = 1u << 31;
+
+// The roots' strings (one pixel each), with room for 16-byte loads.
+constexpr std::array<std::uint8_t, 256 + 16> kRootPixels = [] {
+  std::array<std::uint8_t, 256 + 16> Pixels{};
+  for (int i = 0; i < 256; ++i) Pixels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  return Pixels;
+}();
+
+inline const std::uint8_t* Address(std::uintptr_t At) { return reinterpret_cast<const std::uint8_t*>(At); }
+inline std::uintptr_t AddressOf(const std::uint8_t* P) { return reinterpret_cast<std::uintptr_t>(P); }
+
+// 8 and 16 bytes through registers: the source may reach into the bytes being written (scratch
 // bytes past the string), which a plain memcpy must not be given.
+inline void Copy8(std::uint8_t* Dest, const std::uint8_t* Src) {
+  std::uint64_t A;
+  std::memcpy(&A, Src, 8);
+  std::memcpy(Dest, &A, 8);
+}
 inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
   std::uint64_t A, B;
   std::memcpy(&A, Src, 8);
@@ -26,30 +60,35 @@ inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
   std::memcpy(Dest, &A, 8);
   std::memcpy(Dest + 8, &B, 8);
 }
-constexpr int kStackSize = 8192;
-constexpr int kNoData = -1;
-constexpr int kEndOfImage = -2;
 
-// The decoder. Codes are read from the data sub-blocks one sub-block at a time, exactly when a
-// code needs bits beyond those at hand, so the stream is consumed as the block structure says.
-// Two code paths share the reader and the tables:
+// The decoder. Its tables are kept for the thread and reused for every frame.
+//
+// Codes are read from the data sub-blocks one sub-block at a time, exactly when a code needs
+// bits beyond those at hand, so the stream is consumed as the block structure says. Two code
+// paths share the reader and the tables:
 //  - a fast path that writes each code's whole string into the output at once (a string is a
-//    copy of bytes already decoded: prefix + one pixel of the next string);
+//    copy of pixels already decoded: the string of the previous code and one pixel of the next);
 //  - an exact path (output stack, one pixel at a time) that takes over for the rest of the
-//    frame at the first code that is not a defined code or the next one, and serves the one
-//    code read after the last pixel.
+//    frame at the first code that is not a defined code or the next one, and serves the code
+//    read after the last pixel unless it is the end code.
 // Both produce the same pixels, warnings and stream position.
+//
+// The fast path keeps the entry the next code will define half made: it points at the previous
+// string, and the pixel after it there is the first of the next string once that is written.
+// Pixels go straight to their rows, in interlaced order when the frame is interlaced; pixels the
+// data does not reach get the fill value at the end, and nothing else is filled.
 class Decoder {
  public:
-  Decoder(TStream* Stream, const TLzwWarning& Warn) : FStream(Stream), FWarn(Warn) {}
+  bool InUse{false};
 
-  void Run(std::uint8_t* Out, std::int64_t Total);
+  void Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, std::uint8_t* Out, std::int64_t Width,
+              std::int64_t Height, bool Interlaced, std::uint8_t Fill);
 
  private:
   // ---- bit reader over the data sub-blocks
   bool RefillOne();
   int ReadCodeSlow(int Width);
-  inline int ReadCode(int Width) {
+  int ReadCode(int Width) {
     if (FPos + Width >= FLimit) return ReadCodeSlow(Width);
     std::uint64_t W;
     std::memcpy(&W, FBuf.data() + (FPos >> 3), 8);
@@ -59,16 +98,45 @@ class Decoder {
   }
   void SkipRest();
 
+  // ---- output rows
+  void StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Height, bool Interlaced);
+  void NextRow();
+  std::uint8_t* RowOfStreamRow(std::int64_t StreamRow) const;
+  void Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* Dest) const;
+  const std::uint8_t* StringOf(std::uintptr_t At, std::uint32_t Len, std::uint8_t* Tmp) const;
+  void PutExact(const std::uint8_t* Src, std::int64_t Len, std::uintptr_t& At, std::uint32_t& Flag);
+  void PutPixel(std::uint8_t V) {
+    FRow[FCol] = V;
+    if (++FCol == FRowWidth) NextRow();
+  }
+  void FillRest(std::uint8_t Fill);
+
+  // ---- fast path
+  void Run();
+  bool Special(int Code);
+  bool AtFastLimit();
+  void Complete();
+  std::uint8_t FirstOfPending() const;
+  // The entry the next code will define: the string of Code (written at At, see Entry) and the
+  // pixel after it.
+  void SetPending(int Code, std::uint32_t Len, std::uintptr_t At, std::uint32_t Flag) {
+    FTable[static_cast<std::size_t>(FNext)] = Entry{At, (Len + 1) | Flag, 0};
+    FPrefix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(Code);
+    FOldCode = Code;
+    FHavePending = true;
+  }
+
   // ---- exact path
+  void MakeExactTables();
   void ResetTables();
   int ExpandCode(int Code);
   int NextPixel() {
-    if (FStackTop > 0) return FStack[--FStackTop];
+    if (FStackTop > 0) return FStack[static_cast<std::size_t>(--FStackTop)];
     return ExpandCode(ReadCode(FCodeSize));
   }
 
-  TStream* FStream;
-  const TLzwWarning& FWarn;
+  TStream* FStream{nullptr};
+  const TLzwWarning* FWarn{nullptr};
 
   // Bit buffer: data of the sub-blocks read so far (consumed bytes dropped from the front),
   // with zero slack behind for 8-byte loads.
@@ -82,19 +150,35 @@ class Decoder {
 
   int FClear{0}, FEnd{0}, FInitialCodeSize{0}, FCodeSize{0}, FNext{0}, FSizeLimit{0};
   int FFirstCode{0}, FOldCode{-1};
+  bool FHavePending{false};  // a code has been read since the first clear (see SetPending)
+  bool FSlow{false};         // the exact path takes over at FPending
+  int FPending{0};
 
-  std::array<std::uint16_t, kTableSize> FPrefix;
+  // The output: the frame, its rows in stream order, and the row being written.
+  std::uint8_t* FOut{nullptr};
+  std::int64_t FWidth{0}, FHeight{0};
+  bool FInterlaced{false};
+  std::int64_t FRowWidth{0};   // the whole frame is one row when not interlaced
+  std::int64_t FRows{0};
+  std::int64_t FStreamRow{0};  // rows done before the current one
+  std::int64_t FMemRow{0};
+  int FPass{0};
+  std::uint8_t* FRow{nullptr};
+  std::int64_t FCol{0};
+  std::int64_t FFastLimit{0};  // a string ending at or before this column may be written with scratch bytes
+  std::int64_t FTail{0};       // columns of the row beyond the fast limit
+  bool FDone{false};           // every pixel is written
+  std::int64_t FLeftover{0};   // pixels of the last string beyond the frame
+
+  bool FExact{false};  // the exact path's tables are set up
+  int FRootsReady{0};  // entries below this are the roots (one pixel, its own value)
+  // One entry more than codes: the half-made entry of a full table goes there.
+  std::array<Entry, kTableSize + 1> FTable;
+  std::array<std::uint16_t, kTableSize + 1> FPrefix;
   std::array<std::uint16_t, kTableSize> FSuffix;
-  // Fast path: the first 8 pixels of each string, and where a copy of it stands in the output
-  // (low 32 bits) with its length (high 32 bits).
-  std::array<std::uint64_t, kTableSize> FHead;
-  std::array<std::uint64_t, kTableSize> FMeta;
-  std::unique_ptr<std::uint16_t[]> FStack;
+  std::array<std::uint16_t, kStackSize> FStack;
   int FStackTop{0};
-
-  friend void gif::DecodeLzwImage(TStream*, std::uint8_t*, std::int64_t, std::int64_t, bool,
-                                  const TLzwWarning&);
-  int FMinCodeSize{0};
+  std::array<std::uint8_t, kLongestString + 16> FTmp;
 };
 
 bool Decoder::RefillOne() {
@@ -119,7 +203,7 @@ bool Decoder::RefillOne() {
   std::int64_t Count = Len;
   const std::int64_t Remaining = FStream->Size() - FStream->Position();
   if (Remaining < Count) {
-    FWarn("Premature end of data");
+    (*FWarn)("Premature end of data");
     Count = std::max<std::int64_t>(Remaining, 0);
   }
   std::uint8_t* Dest = FBuf.data() + (FLimit >> 3);
@@ -137,7 +221,7 @@ int Decoder::ReadCodeSlow(int Width) {
   }
   if (FPos + Width >= FLimit) {
     if (FOutOfData) {
-      if (FPos >= FLimit) FWarn("Decoder bit buffer under-run");
+      if (FPos >= FLimit) (*FWarn)("Decoder bit buffer under-run");
       return kNoData;
     }
     if (!RefillOne()) return kNoData;
@@ -146,7 +230,7 @@ int Decoder::ReadCodeSlow(int Width) {
       if (FOutOfData) {
         // The data end inside a code.
         FPos = FLimit;
-        FWarn("Decoder bit buffer under-run");
+        (*FWarn)("Decoder bit buffer under-run");
         return kNoData;
       }
       if (!RefillOne()) return kNoData;
@@ -170,11 +254,384 @@ void Decoder::SkipRest() {
   }
 }
 
+// ---- output rows
+
+void Decoder::StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Height, bool Interlaced) {
+  FOut = Out;
+  FWidth = Width;
+  FHeight = Height;
+  FInterlaced = Interlaced && Height > 1;
+  FRowWidth = FInterlaced ? Width : Width * Height;
+  FRows = FInterlaced ? Height : 1;
+  FStreamRow = 0;
+  FMemRow = 0;
+  FPass = 0;
+  FRow = Out;
+  FCol = 0;
+  FLeftover = 0;
+  FDone = FRowWidth <= 0;
+  // The rows below the first are still to come, and the slack behind the frame takes the
+  // scratch bytes of the last strings.
+  FFastLimit = FRowWidth;
+  FTail = 0;
+}
+
+void Decoder::NextRow() {
+  if (++FStreamRow >= FRows) {
+    FDone = true;
+    return;
+  }
+  FMemRow += kPassStep[static_cast<std::size_t>(FPass)];
+  while (FMemRow >= FHeight) {
+    ++FPass;
+    FMemRow = kPassStart[static_cast<std::size_t>(FPass)];
+  }
+  FRow = FOut + FMemRow * FWidth;
+  FCol = 0;
+  // Scratch bytes may run on into the rows below that are still to come, up to the first row
+  // decoded already (or into the slack behind the frame).
+  const std::int64_t Below = kPassDecodedBelow[static_cast<std::size_t>(FPass)];
+  const std::int64_t Decoded = Below == 0 ? FHeight : std::min(FMemRow + Below, FHeight);
+  const std::int64_t Room = (Decoded - FMemRow) * FWidth + (Decoded >= FHeight ? kLzwOutputSlack : 0);
+  FFastLimit = std::min(FWidth, Room - 16);
+  FTail = FWidth - FFastLimit;
+}
+
+std::uint8_t* Decoder::RowOfStreamRow(std::int64_t StreamRow) const {
+  if (!FInterlaced) return FOut;
+  for (std::size_t Pass = 0; Pass < 4; ++Pass) {
+    const std::int64_t Start = kPassStart[Pass], Step = kPassStep[Pass];
+    const std::int64_t Count = FHeight > Start ? (FHeight - Start + Step - 1) / Step : 0;
+    if (StreamRow < Count) return FOut + (Start + StreamRow * Step) * FWidth;
+    StreamRow -= Count;
+  }
+  return FOut;
+}
+
+// Copies Len pixels decoded earlier, from position StreamPos in stream order.
+void Decoder::Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* Dest) const {
+  std::int64_t Row = static_cast<std::int64_t>(StreamPos) / FRowWidth;
+  std::int64_t Col = static_cast<std::int64_t>(StreamPos) % FRowWidth;
+  while (Len > 0) {
+    const std::int64_t N = std::min(Len, FRowWidth - Col);
+    std::memcpy(Dest, RowOfStreamRow(Row) + Col, static_cast<std::size_t>(N));
+    Dest += N;
+    Len -= N;
+    ++Row;
+    Col = 0;
+  }
+}
+
+// The pixels of a string described as an Entry (in Tmp unless they lie in one piece).
+const std::uint8_t* Decoder::StringOf(std::uintptr_t At, std::uint32_t Len, std::uint8_t* Tmp) const {
+  if (!(Len & kSplit)) return Address(At);
+  Gather(At, Len & ~kSplit, Tmp);
+  return Tmp;
+}
+
+// Writes a string exactly (no scratch bytes), across row ends, up to the end of the frame. At and
+// Flag tell where it stands, for an entry made of it and the pixel after it (see Entry).
+void Decoder::PutExact(const std::uint8_t* Src, std::int64_t Len, std::uintptr_t& At, std::uint32_t& Flag) {
+  const bool OneRow = FCol + Len < FRowWidth;
+  At = OneRow ? AddressOf(FRow + FCol) : static_cast<std::uintptr_t>(FStreamRow * FRowWidth + FCol);
+  Flag = OneRow ? 0 : kSplit;
+  while (Len > 0 && !FDone) {
+    const std::int64_t N = std::min(Len, FRowWidth - FCol);
+    std::memmove(FRow + FCol, Src, static_cast<std::size_t>(N));
+    Src += N;
+    Len -= N;
+    FCol += N;
+    if (FCol == FRowWidth) NextRow();
+  }
+  FLeftover = Len;
+}
+
+// Everything from the current position on, in stream order, gets the fill value.
+void Decoder::FillRest(std::uint8_t Fill) {
+  while (!FDone) {
+    std::memset(FRow + FCol, Fill, static_cast<std::size_t>(FRowWidth - FCol));
+    NextRow();
+  }
+}
+
+// ---- fast path
+
+// The half-made entry is defined (the first pixel of the string after it has been written).
+void Decoder::Complete() {
+  if (FNext >= kTableSize) return;
+  ++FNext;
+  if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
+    FSizeLimit *= 2;
+    ++FCodeSize;
+  }
+}
+
+// A string written the fast way reached the fast limit of its row; at the end of the row, an
+// entry made of it and the next pixel is cut. True when the frame is full.
+bool Decoder::AtFastLimit() {
+  if (FCol < FRowWidth) return false;
+  Entry& P = FTable[static_cast<std::size_t>(FNext)];
+  const std::uint32_t Len = P.Len & ~kSplit;
+  P.At = static_cast<std::uintptr_t>(FStreamRow * FRowWidth + FCol - (Len - 1));
+  P.Len = Len | kSplit;
+  NextRow();
+  return FDone;
+}
+
+// The first pixel of the half-made entry's string.
+std::uint8_t Decoder::FirstOfPending() const {
+  const Entry& P = FTable[static_cast<std::size_t>(FNext)];
+  if (!(P.Len & kSplit)) return *Address(P.At);
+  std::uint8_t First = 0;
+  Gather(P.At, 1, &First);
+  return First;
+}
+
+// Everything but a defined code whose string fits the fast way. True when the fast path stops.
+bool Decoder::Special(int Code) {
+  std::uint8_t* Tmp = FTmp.data();
+  std::uintptr_t At = 0;
+  std::uint32_t Flag = 0;
+  if (Code == FClear) {
+    FCodeSize = FInitialCodeSize;
+    FSizeLimit = 2 * FClear;
+    FNext = FClear + 2;
+    FHavePending = false;
+    do {
+      Code = ReadCode(FCodeSize);
+      FFirstCode = FOldCode = Code;
+    } while (Code == FClear);
+    if (Code < 0) return true;
+    if (Code >= FClear) {
+      // The end code or an undefined code right after a clear ends the frame.
+      FOldCode = -1;
+      FEnded = true;
+      SkipRest();
+      return true;
+    }
+    const auto Pixel = static_cast<std::uint8_t>(Code);
+    PutExact(&Pixel, 1, At, Flag);
+    SetPending(Code, 1, At, Flag);
+    return FDone;
+  }
+  if (Code == FEnd) {
+    FEnded = true;
+    SkipRest();
+    return true;
+  }
+  if (Code < 0) return true;
+  if (Code < FNext) {
+    // A defined string at the end of a row or of the frame, or cut by a row end.
+    const Entry E = FTable[static_cast<std::size_t>(Code)];
+    Complete();
+    const std::uint32_t Len = E.Len & ~kSplit;
+    PutExact(StringOf(E.At, E.Len, Tmp), Len, At, Flag);
+    SetPending(Code, Len, At, Flag);
+    return FDone;
+  }
+  if (Code == FNext && FOldCode >= 0) {
+    // The code being defined: the previous string and its own first pixel.
+    const Entry E = FTable[static_cast<std::size_t>(FNext)];
+    Complete();
+    const std::uint32_t Len = E.Len & ~kSplit;
+    const std::uint8_t* Src = StringOf(E.At, (Len - 1) | (E.Len & kSplit), Tmp);
+    if (Src != Tmp) std::memcpy(Tmp, Src, Len - 1);
+    Tmp[Len - 1] = Tmp[0];
+    PutExact(Tmp, Len, At, Flag);
+    SetPending(Code, Len, At, Flag);
+    return FDone;
+  }
+  // An undefined code (or no previous code): the exact path decides.
+  FSlow = true;
+  FPending = Code;
+  return true;
+}
+
+void Decoder::Run() {
+  // The fast path's state in locals; the last code is the prefix of the half-made entry.
+  std::uint32_t Pos, Mask, CodeSize, Next, SizeLimit;
+  std::uint8_t* D;    // where the next string goes
+  std::int64_t Room;  // pixels from D to the fast limit of the row
+  auto Load = [&] {
+    Pos = FPos;
+    CodeSize = static_cast<std::uint32_t>(FCodeSize);
+    Mask = (1u << CodeSize) - 1;
+    Next = static_cast<std::uint32_t>(FNext);
+    SizeLimit = static_cast<std::uint32_t>(FSizeLimit);
+    D = FRow + FCol;
+    Room = FFastLimit - FCol;
+  };
+  auto Store = [&] {
+    FPos = Pos;
+    FCodeSize = static_cast<int>(CodeSize);
+    FNext = static_cast<int>(Next);
+    FSizeLimit = static_cast<int>(SizeLimit);
+    FCol = D - FRow;
+    if (FHavePending) {
+      FOldCode = FPrefix[Next];
+      FFirstCode = FirstOfPending();
+    }
+  };
+  // The half-made entry is defined; the code width grows when the table reaches its size
+  // limit (below the table's end; SizeLimit is at most the table's size).
+  auto Define = [&]() __attribute__((always_inline)) {
+    if (Next + 1 < SizeLimit) [[likely]] {
+      ++Next;
+    } else if (Next < kTableSize) {
+      if (++Next >= SizeLimit && SizeLimit < kTableSize) {
+        SizeLimit *= 2;
+        ++CodeSize;
+        Mask = (1u << CodeSize) - 1;
+      }
+    }
+  };
+  // The string of Code has been written at D: it is the half-made entry now, and D moves on.
+  auto Written = [&](std::uint32_t Code, std::uint32_t Len) __attribute__((always_inline)) {
+    FTable[Next].At = AddressOf(D);
+    FTable[Next].Len = Len + 1;
+    FPrefix[Next] = static_cast<std::uint16_t>(Code);
+    D += Len;
+  };
+  // D has reached the fast limit of its row (maybe the row's end); true when the frame is full.
+  auto AtLimit = [&] {
+    Store();
+    const bool Stop = AtFastLimit();
+    Load();
+    return Stop;
+  };
+  auto Read = [&]() __attribute__((always_inline)) {
+    if (Pos + CodeSize >= FLimit) [[unlikely]] {
+      Store();
+      const int C = ReadCodeSlow(static_cast<int>(CodeSize));
+      Pos = FPos;
+      return static_cast<std::uint32_t>(C);
+    }
+    std::uint64_t W;
+    std::memcpy(&W, FBuf.data() + (Pos >> 3), 8);
+    const auto C = static_cast<std::uint32_t>(W >> (Pos & 7)) & Mask;
+    Pos += CodeSize;
+    return C;
+  };
+
+  Load();
+  FFirstCall = false;
+  std::uint32_t Code = static_cast<std::uint32_t>(FClear);  // negative codes (no data) are huge
+  for (;;) {
+    if (Code < Next) [[likely]] {
+      const Entry E = FTable[Code];
+      if (static_cast<std::int64_t>(E.Len) <= Room) [[likely]] {
+        Room -= E.Len;
+        Define();
+        const std::uint8_t* Src = Address(E.At);
+        if (E.Len <= 8) {
+          Copy8(D, Src);
+        } else {
+          for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(D + i, Src + i);
+        }
+        Written(Code, E.Len);
+        if (Room == 0) [[unlikely]] {
+          if (AtLimit()) break;
+        }
+        Code = Read();
+        continue;
+      }
+      if (static_cast<std::int64_t>(E.Len) <= Room + FTail) {
+        // Near the end of a row that takes no scratch bytes: the string exactly.
+        Room -= E.Len;
+        Define();
+        std::memcpy(D, Address(E.At), E.Len);
+        Written(Code, E.Len);
+        if (Room + FTail == 0) {
+          if (AtLimit()) break;
+        }
+        Code = Read();
+        continue;
+      }
+    } else if (Code == Next) {
+      // The code being defined: the previous string and its own first pixel.
+      const Entry P = FTable[Next];
+      const std::uint32_t Len = P.Len;
+      if (static_cast<std::int64_t>(Len) <= Room) {
+        Room -= Len;
+        Define();
+        // The previous string ends where this one begins.
+        const std::uint8_t* Src = Address(P.At);
+        const std::uint8_t First = Src[0];
+        if (Len <= 8) {
+          Copy8(D, Src);
+        } else {
+          for (std::uint32_t i = 0; i < Len - 1; i += 16) Copy16(D + i, Src + i);
+        }
+        D[Len - 1] = First;
+        Written(Code, Len);
+        if (Room == 0) [[unlikely]] {
+          if (AtLimit()) break;
+        }
+        Code = Read();
+        continue;
+      }
+    }
+    Store();
+    const bool Stop = Special(static_cast<int>(Code));
+    Load();
+    if (Stop) break;
+    Code = Read();
+  }
+  Store();
+
+  if (FSlow) {
+    MakeExactTables();
+    int V = ExpandCode(FPending);
+    while (V >= 0) {
+      PutPixel(static_cast<std::uint8_t>(V));
+      if (FDone) break;
+      V = NextPixel();
+    }
+    FLeftover = FStackTop;
+  }
+  // One more value after the last pixel: normally the end code, which skips the rest.
+  if (FLeftover == 0 && !FEnded) {
+    const int C = ReadCode(FCodeSize);
+    if (C == FEnd) {
+      FEnded = true;
+    } else if (C >= 0) {
+      if (!FExact) MakeExactTables();
+      FStackTop = 0;
+      ExpandCode(C);
+    }
+  }
+}
+
+// ---- exact path
+
 void Decoder::ResetTables() {
   for (int i = 0; i < kTableSize; ++i) {
-    FPrefix[i] = 0;
-    FSuffix[i] = i < FClear ? static_cast<std::uint16_t>(i) : 0;
+    FPrefix[static_cast<std::size_t>(i)] = 0;
+    FSuffix[static_cast<std::size_t>(i)] = i < FClear ? static_cast<std::uint16_t>(i) : 0;
   }
+}
+
+// The exact path's suffixes from the fast path's entries (its prefixes are kept as it goes).
+void Decoder::MakeExactTables() {
+  for (int i = 0; i < FClear; ++i) {
+    FPrefix[static_cast<std::size_t>(i)] = 0;
+    FSuffix[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i);
+  }
+  FPrefix[static_cast<std::size_t>(FClear)] = FSuffix[static_cast<std::size_t>(FClear)] = 0;
+  FPrefix[static_cast<std::size_t>(FEnd)] = FSuffix[static_cast<std::size_t>(FEnd)] = 0;
+  for (int k = FClear + 2; k < FNext; ++k) {
+    const Entry& E = FTable[static_cast<std::size_t>(k)];
+    const std::uint32_t Len = E.Len & ~kSplit;
+    std::uint8_t Last;
+    if (!(E.Len & kSplit))
+      Last = Address(E.At)[Len - 1];
+    else
+      Gather(E.At + Len - 1, 1, &Last);
+    FSuffix[static_cast<std::size_t>(k)] = Last;
+  }
+  for (int i = FNext; i < kTableSize; ++i) FPrefix[static_cast<std::size_t>(i)] = FSuffix[static_cast<std::size_t>(i)] = 0;
+  FStackTop = 0;
+  FExact = true;
 }
 
 // One step of the exact decoder with the code already read: returns the next pixel, or
@@ -210,7 +667,7 @@ int Decoder::ExpandCode(int Code) {
         FEnded = true;
         return kNoData;
       }
-      FStack[FStackTop++] = static_cast<std::uint16_t>(FFirstCode);
+      FStack[static_cast<std::size_t>(FStackTop++)] = static_cast<std::uint16_t>(FFirstCode);
       Code = FOldCode;
     }
     while (Code >= FClear) {
@@ -220,15 +677,15 @@ int Decoder::ExpandCode(int Code) {
         FEnded = true;
         return kNoData;
       }
-      FStack[FStackTop++] = FSuffix[Code];
-      if (FPrefix[Code] == Code) RaiseGIFError("Circular decoder table entry");
-      Code = FPrefix[Code];
+      FStack[static_cast<std::size_t>(FStackTop++)] = FSuffix[static_cast<std::size_t>(Code)];
+      if (FPrefix[static_cast<std::size_t>(Code)] == Code) RaiseGIFError("Circular decoder table entry");
+      Code = FPrefix[static_cast<std::size_t>(Code)];
     }
-    FFirstCode = FSuffix[Code];
-    FStack[FStackTop++] = static_cast<std::uint16_t>(FFirstCode);
+    FFirstCode = FSuffix[static_cast<std::size_t>(Code)];
+    FStack[static_cast<std::size_t>(FStackTop++)] = static_cast<std::uint16_t>(FFirstCode);
     if (FNext < kTableSize) {
-      FPrefix[FNext] = static_cast<std::uint16_t>(FOldCode);
-      FSuffix[FNext] = static_cast<std::uint16_t>(FFirstCode);
+      FPrefix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(FOldCode);
+      FSuffix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(FFirstCode);
       ++FNext;
       if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
         FSizeLimit *= 2;
@@ -236,219 +693,87 @@ int Decoder::ExpandCode(int Code) {
       }
     }
     FOldCode = Incoming;
-    if (FStackTop > 0) return FStack[--FStackTop];
+    if (FStackTop > 0) return FStack[static_cast<std::size_t>(--FStackTop)];
     Code = ReadCode(FCodeSize);
   }
 }
 
-void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
-  FClear = 1 << FMinCodeSize;
+// ---- the frame
+
+void Decoder::Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, std::uint8_t* Out,
+                     std::int64_t Width, std::int64_t Height, bool Interlaced, std::uint8_t Fill) {
+  FStream = Stream;
+  FWarn = &Warn;
+  FClear = 1 << MinCodeSize;
   FEnd = FClear + 1;
-  FInitialCodeSize = FMinCodeSize + 1;
+  FInitialCodeSize = MinCodeSize + 1;
   FCodeSize = FInitialCodeSize;
   FSizeLimit = 2 * FClear;
   FNext = FClear + 2;
-  FStack = std::make_unique_for_overwrite<std::uint16_t[]>(kStackSize);
-  for (int i = 0; i < FClear; ++i) {
-    FPrefix[i] = 0;
-    FSuffix[i] = static_cast<std::uint16_t>(i);
-  }
-  FPrefix[FClear] = FSuffix[FClear] = FPrefix[FEnd] = FSuffix[FEnd] = 0;
-
-  std::int64_t P = 0;         // pixels written
-  std::int64_t Leftover = 0;  // pixels of the last string that did not fit
-  bool Slow = false;
-  int Pending = 0;            // code handed to the exact path
-  const std::uint8_t Fill = Total > 0 ? Out[0] : 0;
-  const std::int64_t Room = Total + kLzwOutputSlack;
-
-  // The first pixels of defined strings come from FHead (entries at and above the first free
-  // code); the suffix table of the exact path is made from them when it takes over.
-  auto MakeSuffixes = [&] {
-    for (int k = FClear + 2; k < FNext; ++k) {
-      const auto Len = static_cast<std::int64_t>(FMeta[k] >> 32);
-      FSuffix[k] = Len <= 8 ? static_cast<std::uint8_t>(FHead[k] >> (8 * (Len - 1)))
-                            : Out[static_cast<std::uint32_t>(FMeta[k]) + Len - 1];
-    }
-    for (int i = FNext; i < kTableSize; ++i) FPrefix[i] = FSuffix[i] = 0;
-  };
-
+  FFirstCode = 0;
+  FOldCode = -1;
+  FPos = FLimit = 0;
+  FFirstCall = true;
+  FOutOfData = FChainDone = FEnded = false;
+  FHavePending = FSlow = FExact = false;
+  FStackTop = 0;
+  // The roots stand for themselves; the clear and end codes never fit the fast way.
+  for (int i = FRootsReady; i < FClear; ++i)
+    FTable[static_cast<std::size_t>(i)] = Entry{AddressOf(&kRootPixels[static_cast<std::size_t>(i & 0xFF)]), 1, 0};
+  FRootsReady = FClear;
+  FTable[static_cast<std::size_t>(FClear)] = FTable[static_cast<std::size_t>(FEnd)] = Entry{0, ~0u, 0};
+  StartRows(Out, Width, Height, Interlaced);
   try {
-    // ---- fast path, with its state in locals
-    int Code = Total > 0 ? ReadCode(FCodeSize) : -1;  // the clear code of the first call
-    std::uint32_t Pos = FPos, Limit = FLimit;
-    int CodeSize = FCodeSize, Next = FNext, SizeLimit = FSizeLimit, Old = FOldCode;
-    std::uint64_t LastHead = 0;  // the previous code's string: first 8 pixels, start, length
-    std::int64_t LastPos = 0;
-    std::int64_t LastLen = 0;
-    const std::uint8_t* const Buf = FBuf.data();
-    std::uint64_t* const Head = FHead.data();
-    std::uint64_t* const Meta = FMeta.data();
-    std::uint16_t* const Prefix = FPrefix.data();
-    const int Clear = FClear, End = FEnd;
-    auto Sync = [&] {
-      FPos = Pos;
-      FLimit = Limit;
-      FCodeSize = CodeSize;
-      FNext = Next;
-      FSizeLimit = SizeLimit;
-      FOldCode = Old;
-      FFirstCode = static_cast<std::uint8_t>(LastHead);
-    };
-    auto Read = [&]() __attribute__((always_inline)) {
-      if (Pos + CodeSize >= Limit) {
-        FPos = Pos;
-        FLimit = Limit;
-        const int C = ReadCodeSlow(CodeSize);
-        Pos = FPos;
-        Limit = FLimit;
-        return C;
-      }
-      std::uint64_t W;
-      std::memcpy(&W, Buf + (Pos >> 3), 8);
-      const int C = static_cast<int>((W >> (Pos & 7)) & ((1u << CodeSize) - 1));
-      Pos += static_cast<std::uint32_t>(CodeSize);
-      return C;
-    };
-    while (Total > 0) {
-      if (Code < 0) break;
-      if (Code == Clear) {
-        CodeSize = FInitialCodeSize;
-        SizeLimit = 2 * Clear;
-        Next = Clear + 2;
-        do {
-          Code = Read();
-        } while (Code == Clear);
-        Old = Code;
-        if (Code < 0) break;
-        if (Code >= Clear) {
-          // The end code or an undefined code right after a clear ends the frame.
-          Old = -1;
-          Sync();
-          FEnded = true;
-          SkipRest();
-          break;
-        }
-        LastHead = static_cast<std::uint8_t>(Code);
-        LastPos = P;
-        LastLen = 1;
-        Out[P++] = static_cast<std::uint8_t>(Code);
-        if (P >= Total) break;
-        Code = Read();
-        continue;
-      }
-      if (Code == End) {
-        Sync();
-        FEnded = true;
-        SkipRest();
-        break;
-      }
-      if (Code > Next || Old < 0) {
-        Slow = true;
-        Pending = Code;
-        break;
-      }
-      std::uint64_t H;
-      std::int64_t Len;
-      if (Code < Clear) {
-        H = static_cast<std::uint8_t>(Code);
-        Len = 1;
-        Out[P] = static_cast<std::uint8_t>(Code);
-      } else if (Code < Next) {
-        const std::uint64_t M = Meta[Code];
-        H = Head[Code];
-        Len = static_cast<std::int64_t>(M >> 32);
-        if (Len <= 8) {
-          std::memcpy(Out + P, &H, 8);
-        } else {
-          const std::uint8_t* Src = Out + static_cast<std::uint32_t>(M);
-          if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < Len; i += 16) Copy16(Out + P + i, Src + i);
-          } else {
-            std::memcpy(Out + P, Src, static_cast<std::size_t>(std::min(Len, Total - P)));
-          }
-        }
-      } else {
-        // The code being defined: the previous string and its own first pixel.
-        Len = LastLen + 1;
-        const auto First = static_cast<std::uint8_t>(LastHead);
-        if (LastLen < 8) {
-          H = LastHead | (static_cast<std::uint64_t>(First) << (8 * LastLen));
-          std::memcpy(Out + P, &H, 8);
-        } else {
-          H = LastHead;
-          const std::uint8_t* Src = Out + LastPos;
-          if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < LastLen; i += 16) Copy16(Out + P + i, Src + i);
-            Out[P + LastLen] = First;
-          } else {
-            const std::int64_t N = std::min(LastLen, Total - P);
-            std::memmove(Out + P, Src, static_cast<std::size_t>(N));
-            if (P + LastLen < Total) Out[P + LastLen] = First;
-          }
-        }
-      }
-      if (Next < kTableSize) {
-        // The previous string plus this string's first pixel.
-        Prefix[Next] = static_cast<std::uint16_t>(Old);
-        Head[Next] = LastLen < 8 ? LastHead | ((H & 0xFF) << (8 * LastLen)) : LastHead;
-        Meta[Next] = static_cast<std::uint64_t>(LastPos) | (static_cast<std::uint64_t>(LastLen + 1) << 32);
-        ++Next;
-        if (Next >= SizeLimit && SizeLimit < kTableSize) {
-          SizeLimit *= 2;
-          ++CodeSize;
-        }
-      }
-      Old = Code;
-      LastHead = H;
-      LastPos = P;
-      LastLen = Len;
-      P += Len;
-      if (P >= Total) {
-        Leftover = P - Total;
-        P = Total;
-        break;
-      }
-      Code = Read();
+    if (!FDone) {
+      Run();
+    } else {
+      // No pixels: the one value after them is still taken.
+      const int C = ReadCode(FCodeSize);
+      if (C >= 0 && C != FEnd) MakeExactTables();
+      ExpandCode(C);
     }
-    Sync();
-    // Bytes written ahead of the last string are scratch: give them back their fill value.
-    if (P < Total) std::memset(Out + P, Fill, static_cast<std::size_t>(std::min<std::int64_t>(16, Total - P)));
-
-    // ---- exact path for the rest of the frame
-    if (Slow) {
-      MakeSuffixes();
-      FStackTop = 0;
-      int V = ExpandCode(Pending);
-      while (V >= 0) {
-        Out[P++] = static_cast<std::uint8_t>(V);
-        if (P >= Total) break;
-        V = NextPixel();
-      }
-      Leftover = FStackTop;
-    }
+    SkipRest();
   } catch (...) {
     // One more pixel is taken after an error too, as after a normal end.
     try {
-      if (FStackTop > 0)
+      if (FStackTop > 0) {
         --FStackTop;
-      else
+      } else {
+        if (!FExact) MakeExactTables();
         ExpandCode(ReadCode(FCodeSize));
+      }
     } catch (...) {
     }
+    FillRest(Fill);
     throw;
   }
-
-  // One more value after the last pixel: normally the end code, which skips the rest.
-  if (Leftover == 0 && !FEnded) {
-    if (!Slow) MakeSuffixes();
-    FStackTop = 0;
-    ExpandCode(ReadCode(FCodeSize));
-  }
-  // Whatever follows the last pixel in the data is skipped, so that the stream always stands
-  // on the next block.
-  SkipRest();
+  FillRest(Fill);
 }
+
+// The thread's decoder, kept from frame to frame; a new one while it is busy (a warning
+// handler may load another picture).
+class DecoderLease {
+ public:
+  DecoderLease() {
+    thread_local std::unique_ptr<Decoder> Kept;
+    if (!Kept) Kept = std::make_unique<Decoder>();
+    if (Kept->InUse) {
+      FOwn = std::make_unique<Decoder>();
+      FDecoder = FOwn.get();
+    } else {
+      FDecoder = Kept.get();
+    }
+    FDecoder->InUse = true;
+  }
+  ~DecoderLease() { FDecoder->InUse = false; }
+  DecoderLease(const DecoderLease&) = delete;
+  DecoderLease& operator=(const DecoderLease&) = delete;
+  Decoder* operator->() const { return FDecoder; }
+
+ private:
+  std::unique_ptr<Decoder> FOwn;
+  Decoder* FDecoder;
+};
 
 }  // namespace
 
@@ -460,41 +785,19 @@ std::int64_t MaxPixelsForData(std::int64_t Bytes) {
 }
 
 void DecodeLzwImage(TStream* Stream, std::uint8_t* Pixels, std::int64_t Width, std::int64_t Height,
-                    bool Interlaced, const TLzwWarning& Warn) {
-  std::uint8_t MinCodeSize = 0;
-  if (Stream->Read(&MinCodeSize, 1) != 1) return;
-  if (MinCodeSize > 11) RaiseGIFError("Invalid GIF data");
-
-  auto D = std::make_unique<Decoder>(Stream, Warn);
-  D->FMinCodeSize = MinCodeSize;
+                    bool Interlaced, std::uint8_t Fill, const TLzwWarning& Warn) {
   const std::int64_t Total = (Width > 0 && Height > 0) ? Width * Height : 0;
-  if (!Interlaced || Total == 0) {
-    D->Run(Pixels, Total);
+  std::uint8_t MinCodeSize = 0;
+  if (Stream->Read(&MinCodeSize, 1) != 1) {
+    std::memset(Pixels, Fill, static_cast<std::size_t>(Total));
     return;
   }
-  // Interlaced: decode in stream order, then put the rows in place (also when decoding raised:
-  // the rows decoded so far are kept).
-  std::unique_ptr<std::uint8_t[]> Linear(new std::uint8_t[static_cast<std::size_t>(Total + kLzwOutputSlack)]);
-  std::memset(Linear.get(), Pixels[0], static_cast<std::size_t>(Total));
-  auto Place = [&] {
-    std::int64_t Row = 0, Step = 8, Pass = 0;
-    for (std::int64_t i = 0; i < Height; ++i) {
-      std::memcpy(Pixels + Row * Width, Linear.get() + i * Width, static_cast<std::size_t>(Width));
-      Row += Step;
-      while (Row >= Height && i + 1 < Height) {
-        if (Pass > 0) Step /= 2;
-        ++Pass;
-        Row = Step / 2;
-      }
-    }
-  };
-  try {
-    D->Run(Linear.get(), Total);
-  } catch (...) {
-    Place();
-    throw;
+  if (MinCodeSize > 11) {
+    std::memset(Pixels, Fill, static_cast<std::size_t>(Total));
+    RaiseGIFError("Invalid GIF data");
   }
-  Place();
+  DecoderLease D;
+  D->Decode(Stream, Warn, MinCodeSize, Pixels, Total > 0 ? Width : 0, Total > 0 ? Height : 0, Interlaced, Fill);
 }
 
 }  // namespace gif

@@ -60,6 +60,47 @@ void StreamReadExact(TStream* Stream, void* Buffer, std::int64_t Count) {
   if (Stream->Read(Buffer, Count) != Count) RaiseGIFError("Premature end of data");
 }
 
+TGIFBufferedReader::TGIFBufferedReader(TStream* Source)
+    : FSource(Source), FSize(Source->Size()), FPosition(Source->Position()), FBuffer(64 * 1024) {}
+
+TGIFBufferedReader::~TGIFBufferedReader() {
+  try {
+    FSource->Seek(FPosition, soFromBeginning);
+  } catch (...) {
+  }
+}
+
+std::int64_t TGIFBufferedReader::Read(void* Buffer, std::int64_t Count) {
+  auto* Out = static_cast<std::uint8_t*>(Buffer);
+  std::int64_t Done = 0;
+  while (Done < Count) {
+    if (FPosition < FBufferStart || FPosition >= FBufferStart + FBufferFill) {
+      if (FSource->Seek(FPosition, soFromBeginning) != FPosition) break;
+      FBufferStart = FPosition;
+      FBufferFill = std::max<std::int64_t>(FSource->Read(FBuffer.data(), static_cast<std::int64_t>(FBuffer.size())), 0);
+      if (FBufferFill == 0) break;
+    }
+    const std::int64_t At = FPosition - FBufferStart;
+    const std::int64_t N = std::min(Count - Done, FBufferFill - At);
+    std::memcpy(Out + Done, FBuffer.data() + At, static_cast<std::size_t>(N));
+    Done += N;
+    FPosition += N;
+  }
+  return Done;
+}
+
+std::int64_t TGIFBufferedReader::Write(const void*, std::int64_t) { return 0; }
+
+std::int64_t TGIFBufferedReader::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  std::int64_t Base = 0;
+  if (Origin == soFromCurrent) Base = FPosition;
+  else if (Origin == soFromEnd) Base = FSize;
+  std::int64_t Target;
+  if (__builtin_add_overflow(Base, Offset, &Target) || Target < 0) return -1;
+  FPosition = Target;
+  return Target;
+}
+
 void WriteSubBlockText(TStream* Stream, TStrings* Lines) {
   for (int i = 0; i < Lines->Count(); ++i) {
     const std::string Line = Lines->Get(i);

@@ -3,6 +3,7 @@
 // arithmetic, byte and sub-block text transfer over streams.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/SysUtils.h"
@@ -46,6 +47,31 @@ void WriteSubBlockText(TStream* Stream, TStrings* Lines);
 // One line per sub-block up to the terminator (or the end of the stream); a zero byte cuts a
 // line short.
 void ReadSubBlockText(TStream* Stream, TStrings* Lines);
+
+// Reads another stream through a buffer, so that the byte-sized reads of the GIF reader are
+// not each a transfer of that stream (a system call for a file). Positions and size are the
+// other stream's; when this one is destroyed, the other stands at this one's position. Writing
+// writes nothing.
+class TGIFBufferedReader : public TStream {
+ public:
+  explicit TGIFBufferedReader(TStream* Source);
+  ~TGIFBufferedReader() override;
+  TGIFBufferedReader(const TGIFBufferedReader&) = delete;
+  TGIFBufferedReader& operator=(const TGIFBufferedReader&) = delete;
+
+  std::int64_t Read(void* Buffer, std::int64_t Count) override;
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override;
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  std::int64_t Size() override { return FSize; }
+
+ private:
+  TStream* FSource;
+  std::int64_t FSize;
+  std::int64_t FPosition;
+  std::int64_t FBufferStart{0};  // source position of the buffer's first byte
+  std::int64_t FBufferFill{0};
+  std::vector<std::uint8_t> FBuffer;
+};
 
 // Palette entries (red, green, blue, flags) become colour-table entries (blue, green, red, 0),
 // in place.

@@ -21,11 +21,12 @@ bool CheckSize(std::int64_t width, std::int64_t height, std::int64_t stride) {
   return true;
 }
 
-std::shared_ptr<Bitmap> NewBitmap(int width, int height, const Format& fmt, bool topDown) {
+std::shared_ptr<Bitmap> NewBitmap(int width, int height, const Format& fmt, bool topDown, bool Cleared) {
   std::int64_t stride = fmt.dib ? DibStride(width, fmt.bpp) : DdbStride(width, fmt.bpp);
   if (!CheckSize(width, height, stride)) return nullptr;
   auto bm = std::make_shared<Bitmap>();
-  bm->owned.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(stride * height), 1)));
+  const auto bytes = static_cast<std::size_t>(stride * height);
+  bm->owned.reset(static_cast<std::uint8_t*>(Cleared ? std::calloc(bytes, 1) : std::malloc(bytes)));
   if (!bm->owned) {
     SetError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -243,20 +244,16 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
   return static_cast<HBITMAP>(AddObject(std::move(bm)));
 }
 
-HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
-                         DWORD offset) {
-  (void)offset;
+namespace {
+
+HBITMAP NewDibSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, bool cleared) {
   if (ppvBits) *ppvBits = nullptr;
-  if (hSection) {  // file-mapping sections are not supported
-    SetError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
   bool ok;
   std::shared_ptr<Dc> dc = OptionalDc(hdc, ok);
   if (!ok) return nullptr;
   DibDesc d;
   if (!DescribeDib(pbmi, usage, dc.get(), d)) return nullptr;
-  std::shared_ptr<Bitmap> bm = NewBitmap(d.width, d.height, d.fmt, d.topDown);
+  std::shared_ptr<Bitmap> bm = NewBitmap(d.width, d.height, d.fmt, d.topDown, cleared);
   if (!bm) return nullptr;
   DWORD clrUsed = pbmi->bmiHeader.biClrUsed;
   if (d.fmt.bpp <= 8) clrUsed = std::min<DWORD>(clrUsed, static_cast<DWORD>(d.fmt.table.size()));
@@ -265,6 +262,23 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   HBITMAP h = static_cast<HBITMAP>(AddObject(std::move(bm)));
   if (h && ppvBits) *ppvBits = bits;
   return h;
+}
+
+}  // namespace
+
+HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
+                         DWORD offset) {
+  (void)offset;
+  if (ppvBits) *ppvBits = nullptr;
+  if (hSection) {  // file-mapping sections are not supported
+    SetError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return NewDibSection(hdc, pbmi, usage, ppvBits, true);
+}
+
+HBITMAP GdiCreateDIBSectionForWriting(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits) {
+  return NewDibSection(hdc, pbmi, usage, ppvBits, false);
 }
 
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,

@@ -456,6 +456,9 @@ HBITMAP CreateBitmapIndirect(const BITMAP* pbm);
 HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy);
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
                          DWORD offset);
+// Not Win32: a DIB section whose bits are not cleared, for a caller that writes all of them
+// (every row with its padding) before anything reads them.
+HBITMAP GdiCreateDIBSectionForWriting(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits);
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,
                        const BITMAPINFO* pbmi, UINT iUsage);
 int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi,

@@ -215,8 +215,9 @@ inline std::int64_t DdbStride(std::int64_t width, int bpp) { return ((width * bp
 
 // Checks dimensions against the bounds (ERROR_INVALID_PARAMETER / ERROR_NOT_ENOUGH_MEMORY).
 bool CheckSize(std::int64_t width, std::int64_t height, std::int64_t stride);
-// A new zero-filled bitmap (null with the last error set on failure).
-std::shared_ptr<Bitmap> NewBitmap(int width, int height, const Format& fmt, bool topDown);
+// A new zero-filled bitmap, or one whose bits are left as they are when !Cleared (null with the
+// last error set on failure).
+std::shared_ptr<Bitmap> NewBitmap(int width, int height, const Format& fmt, bool topDown, bool Cleared = true);
 // Standard formats of device bitmaps (1, 4, 8, 16, 24, 32 bits).
 Format DdbFormat(int bpp);
 Format ScreenFormat();

@@ -118,6 +118,14 @@ HBITMAP CreateDibSection(const dib::Image& Image) {
   return result;
 }
 
+HBITMAP CreateDibSectionForWriting(const dib::Image& Shape) {
+  InfoBuffer b;
+  FillInfo(b, Shape);
+  void* bits = nullptr;
+  ScreenDC screen;
+  return Check(GdiCreateDIBSectionForWriting(screen.get(), b.info(), DIB_RGB_COLORS, &bits));
+}
+
 HBITMAP CreateDeviceBitmap(const dib::Image& Image, bool Monochrome) {
   if (Monochrome) {
     dib::Image mono = Image;

@@ -63,6 +63,9 @@ std::vector<dib::Quad> DibColorTable(HBITMAP Bitmap);
 
 // A new DIB section holding the picture (bottom-up, with its colour table).
 HBITMAP CreateDibSection(const dib::Image& Image);
+// A DIB section of Shape's size, depth and colours whose bits are not set: the caller writes
+// every row with its padding.
+HBITMAP CreateDibSectionForWriting(const dib::Image& Shape);
 // A new device-dependent bitmap (screen format, or monochrome) holding the picture.
 HBITMAP CreateDeviceBitmap(const dib::Image& Image, bool Monochrome);
 // The picture of any bitmap handle: a DIB section at its own format, a device-dependent

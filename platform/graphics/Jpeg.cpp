@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/graphics/GraphicsInternal.h"
 #include "platform/graphics/JpegCodec.h"
 
 IMPLEMENT_GRAPHIC_CLASS(TJPEGImage, TGraphic)
@@ -42,31 +43,27 @@ HPALETTE CreateColorMapPalette(const std::vector<std::array<std::uint8_t, 3>>& M
   return palette;
 }
 
-// The decoded picture as a bitmap: 8 bits with the colour map as palette, else 24 bits.
-std::unique_ptr<TBitmap> ToBitmap(const TJpegPicture& Picture) {
+// A new bitmap for a picture of Layout, as the class library makes one (a bottom-up DIB section
+// of 8 bits with the colour map as palette, else 24 bits); Rows are its rows. Its pixels are left
+// for the decoder to write; only the padding behind each row is cleared.
+std::unique_ptr<TBitmap> NewPictureBitmap(const TJpegLayout& Layout, TJpegRows& Rows) {
+  const bool indexed = !Layout.ColorMap.empty();
+  dib::Image shape;
+  shape.width = Layout.Width;
+  shape.height = Layout.Height;
+  shape.bitCount = indexed ? 8 : 24;
+  if (indexed) shape.colors = dib::DefaultPalette(8);
   auto bitmap = std::make_unique<TBitmap>();
-  const bool indexed = Picture.Quantized();
-  bitmap->SetPixelFormat(indexed ? pf8bit : pf24bit);
-  bitmap->SetWidth(Picture.Width);
-  bitmap->SetHeight(Picture.Height);
-  if (indexed) bitmap->SetPalette(CreateColorMapPalette(Picture.ColorMap));
-  const std::size_t w = static_cast<std::size_t>(Picture.Width);
-  const std::size_t stride = w * static_cast<std::size_t>(Picture.Channels);
-  for (int y = 0; y < Picture.Height; ++y) {
-    const std::uint8_t* src = Picture.Pixels.data() + stride * static_cast<std::size_t>(y);
-    auto* dst = static_cast<std::uint8_t*>(bitmap->ScanLine(y));
-    if (indexed) {
-      std::memcpy(dst, src, w);
-    } else if (Picture.Channels == 3) {
-      for (std::size_t x = 0; x < w; ++x, src += 3, dst += 3) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-      }
-    } else {
-      for (std::size_t x = 0; x < w; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[x];
-    }
-  }
+  bitmap->SetHandle(graphics_detail::CreateDibSectionForWriting(shape));
+  if (indexed) bitmap->SetPalette(CreateColorMapPalette(Layout.ColorMap));
+  auto* top = static_cast<std::uint8_t*>(bitmap->ScanLine(0));
+  Rows.Top = top;
+  Rows.Stride = Layout.Height > 1 ? static_cast<std::uint8_t*>(bitmap->ScanLine(1)) - top : 0;
+  const std::size_t used = static_cast<std::size_t>(Layout.Width) * static_cast<std::size_t>(Layout.Channels);
+  const auto padding = static_cast<std::size_t>(dib::RowBytes(static_cast<std::uint64_t>(Layout.Width),
+                                                              static_cast<std::uint64_t>(shape.bitCount))) - used;
+  if (padding > 0)
+    for (int y = 0; y < Layout.Height; ++y) std::memset(top + Rows.Stride * y + used, 0, padding);
   return bitmap;
 }
 
@@ -194,20 +191,30 @@ void TJPEGImage::DIBNeeded() {
   options.Grayscale = FGrayscale;
   options.QuantizeColors = FPixelFormat == jf8Bit ? 256 : 0;
   options.FastDct = FPerformance == jpBestSpeed;
+  // Decoded straight into the bitmap's rows, in its byte order.
+  options.Bgr = true;
   const TRect none{};
   int percent = 0;
   Progress(this, psStarting, 0, false, none, "");
   try {
-    const TJpegPicture picture = Codec([&] {
-      return JpegDecode(FData.data(), FData.size(), options, [&](int done, int total) {
-        const int now = total > 0 ? static_cast<int>(static_cast<std::int64_t>(done) * 100 / total) : 100;
-        if (now != percent && now < 100) {
-          percent = now;
-          Progress(this, psRunning, static_cast<BYTE>(now), false, none, "");
-        }
-      });
+    std::unique_ptr<TBitmap> bitmap;
+    Codec([&] {
+      return JpegDecodeInto(
+          FData.data(), FData.size(), options,
+          [&](const TJpegLayout& layout) {
+            TJpegRows rows;
+            bitmap = NewPictureBitmap(layout, rows);
+            return rows;
+          },
+          [&](int done, int total) {
+            const int now = total > 0 ? static_cast<int>(static_cast<std::int64_t>(done) * 100 / total) : 100;
+            if (now != percent && now < 100) {
+              percent = now;
+              Progress(this, psRunning, static_cast<BYTE>(now), false, none, "");
+            }
+          });
     });
-    FBitmap = ToBitmap(picture);
+    FBitmap = std::move(bitmap);
   } catch (...) {
     Progress(this, psEnding, 0, false, none, "");
     throw;

@@ -141,8 +141,16 @@ bool GuardedReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size, s
   return true;
 }
 
+// Grey levels in the first third of a row become three equal channels, in place (from the end,
+// so that no level is overwritten before it is read).
+void SpreadGrey(std::uint8_t* row, unsigned width) {
+  for (unsigned x = width; x-- > 0;) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+}
+
+// The layout (the caller's: it has a destructor) goes to the target, which may throw: that
+// happens between libjpeg calls, so the exception passes through this function's frame only.
 bool GuardedDecode(Decoder& d, const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& opt,
-                   const TJpegProgress& progress, TJpegPicture& out) {
+                   const TJpegProgress& progress, const TJpegRowTarget& target, TJpegLayout& layout) {
   if (setjmp(d.err.jump)) return false;
   OpenAndReadHeader(d, data, size, opt.MaxPixels);
   jpeg_decompress_struct& c = d.cinfo;
@@ -151,32 +159,46 @@ bool GuardedDecode(Decoder& d, const std::uint8_t* data, std::size_t size, const
   c.do_fancy_upsampling = opt.Smoothing ? TRUE : FALSE;
   c.do_block_smoothing = opt.Smoothing ? TRUE : FALSE;
   c.dct_method = opt.FastDct ? JDCT_IFAST : JDCT_ISLOW;
-  c.out_color_space = (opt.Grayscale || c.jpeg_color_space == JCS_GRAYSCALE) ? JCS_GRAYSCALE : JCS_RGB;
-  if (opt.QuantizeColors > 0) {
+  const bool grey = opt.Grayscale || c.jpeg_color_space == JCS_GRAYSCALE;
+  const bool quantize = opt.QuantizeColors > 0;
+  // With Bgr, libjpeg delivers blue, green, red (also from a grey file); a colour file shown in
+  // grey comes as grey levels that the rows spread.
+  bool spread = false;
+  if (!opt.Bgr || quantize)
+    c.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  else if (opt.Grayscale && c.jpeg_color_space != JCS_GRAYSCALE) {
+    c.out_color_space = JCS_GRAYSCALE;
+    spread = true;
+  } else {
+    c.out_color_space = JCS_EXT_BGR;
+  }
+  if (quantize) {
     c.quantize_colors = TRUE;
     c.desired_number_of_colors = opt.QuantizeColors;
   }
   jpeg_start_decompress(&c);
 
-  out.Width = static_cast<int>(c.output_width);
-  out.Height = static_cast<int>(c.output_height);
-  out.Channels = c.output_components;
-  const std::size_t stride = std::size_t{c.output_width} * static_cast<std::size_t>(c.output_components);
-  out.Pixels.resize(stride * c.output_height);
-  if (progress) progress(0, out.Height);
-  while (c.output_scanline < c.output_height) {
-    JSAMPROW rows[8];
-    const unsigned count = std::min(8u, c.output_height - c.output_scanline);
-    for (unsigned i = 0; i < count; ++i) rows[i] = out.Pixels.data() + stride * (c.output_scanline + i);
-    jpeg_read_scanlines(&c, rows, count);
-    if (progress) progress(static_cast<int>(c.output_scanline), out.Height);
-  }
+  layout.Width = static_cast<int>(c.output_width);
+  layout.Height = static_cast<int>(c.output_height);
+  layout.Channels = spread ? 3 : c.output_components;
   if (c.quantize_colors) {
-    out.ColorMap.resize(static_cast<std::size_t>(c.actual_number_of_colors));
+    layout.ColorMap.resize(static_cast<std::size_t>(c.actual_number_of_colors));
     for (int i = 0; i < c.actual_number_of_colors; ++i)
       for (int k = 0; k < 3; ++k)
-        out.ColorMap[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
+        layout.ColorMap[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
             c.colormap[c.out_color_components == 3 ? k : 0][i];
+  }
+  const TJpegRows rows = target(layout);
+  if (progress) progress(0, layout.Height);
+  while (c.output_scanline < c.output_height) {
+    JSAMPROW batch[8];
+    const unsigned first = c.output_scanline;
+    const unsigned count = std::min(8u, c.output_height - first);
+    for (unsigned i = 0; i < count; ++i) batch[i] = rows.Top + rows.Stride * static_cast<std::ptrdiff_t>(first + i);
+    const unsigned done = jpeg_read_scanlines(&c, batch, count);
+    if (spread)
+      for (unsigned i = 0; i < done; ++i) SpreadGrey(batch[i], c.output_width);
+    if (progress) progress(static_cast<int>(c.output_scanline), layout.Height);
   }
   return true;
 }
@@ -292,19 +314,36 @@ TJpegHeader JpegReadHeader(const std::uint8_t* data, std::size_t size, std::uint
   return h;
 }
 
-TJpegPicture JpegDecode(const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& options,
-                        const TJpegProgress& progress) {
+int JpegDecodeInto(const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& options,
+                   const TJpegRowTarget& target, const TJpegProgress& progress) {
   if (!data && size) throw EJpegCodecError("JPEG data missing");
   const int s = options.ScaleDenom;
   if (s != 1 && s != 2 && s != 4 && s != 8) throw EJpegCodecError("JPEG scale must be 1/1, 1/2, 1/4 or 1/8");
   if (options.QuantizeColors != 0 && (options.QuantizeColors < 8 || options.QuantizeColors > 256))
     throw EJpegCodecError("JPEG colour count must be 0 or 8 to 256");
-  TJpegPicture out;
   Decoder d;
-  if (!GuardedDecode(d, data, size, options, progress, out)) throw EJpegCodecError(d.err.message);
+  TJpegLayout layout;
+  if (!GuardedDecode(d, data, size, options, progress, target, layout)) throw EJpegCodecError(d.err.message);
   // All rows are out; a failure while reading what follows them leaves the picture whole.
   if (!GuardedFinish(d)) ++d.err.pub.num_warnings;
-  out.Warnings = static_cast<int>(std::min<long>(d.err.pub.num_warnings, 1L << 30));
+  return static_cast<int>(std::min<long>(d.err.pub.num_warnings, 1L << 30));
+}
+
+TJpegPicture JpegDecode(const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& options,
+                        const TJpegProgress& progress) {
+  TJpegPicture out;
+  out.Warnings = JpegDecodeInto(
+      data, size, options,
+      [&](const TJpegLayout& layout) {
+        out.Width = layout.Width;
+        out.Height = layout.Height;
+        out.Channels = layout.Channels;
+        out.ColorMap = layout.ColorMap;
+        const std::size_t stride = static_cast<std::size_t>(layout.Width) * static_cast<std::size_t>(layout.Channels);
+        out.Pixels.resize(stride * static_cast<std::size_t>(layout.Height));
+        return TJpegRows{out.Pixels.data(), static_cast<std::ptrdiff_t>(stride)};
+      },
+      progress);
   return out;
 }
 

@@ -36,6 +36,7 @@ struct TJpegDecodeOptions {
   bool Grayscale = false;      // one grey channel
   int QuantizeColors = 0;      // 0: full colour; 8..256: colour indices into ColorMap
   bool FastDct = false;        // fast integer DCT instead of the accurate one
+  bool Bgr = false;            // full colour as blue, green, red (grey pictures too); no effect on colour indices
   std::uint64_t MaxPixels = kJpegMaxPixels;
 };
 
@@ -61,6 +62,28 @@ TJpegHeader JpegReadHeader(const std::uint8_t* data, std::size_t size,
 // warning; data libjpeg cannot read raises EJpegCodecError.
 TJpegPicture JpegDecode(const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& options = {},
                         const TJpegProgress& progress = {});
+
+// The picture's size and form as decoding will deliver it.
+struct TJpegLayout {
+  int Width = 0;
+  int Height = 0;
+  int Channels = 0;  // 3 (red, green, blue, or blue, green, red with Bgr) or 1 (grey level or colour index)
+  std::vector<std::array<std::uint8_t, 3>> ColorMap;  // red, green, blue; filled when quantised
+};
+
+// Where the rows go: once the layout is known, the address of the top row and the distance in
+// bytes from one row to the next (negative when the rows lie bottom-up). Each row must hold
+// Width * Channels bytes. The callback may throw; decoding then stops.
+struct TJpegRows {
+  std::uint8_t* Top = nullptr;
+  std::ptrdiff_t Stride = 0;
+};
+using TJpegRowTarget = std::function<TJpegRows(const TJpegLayout& layout)>;
+
+// Decodes a whole picture into the caller's rows, as JpegDecode does (nothing is filled that
+// the decoder writes). Returns the number of libjpeg warnings.
+int JpegDecodeInto(const std::uint8_t* data, std::size_t size, const TJpegDecodeOptions& options,
+                   const TJpegRowTarget& target, const TJpegProgress& progress = {});
 
 struct TJpegEncodeOptions {
   int Quality = 90;           // 1..100

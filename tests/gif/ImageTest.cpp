@@ -63,6 +63,53 @@ TEST(GIFImage, FailedLoadRestoresThePosition) {
   EXPECT_EQ(Image.Images().Count(), 1);
 }
 
+TEST(GIFImage, FileStreamsLoadAsMemoryStreamsDo) {
+  // A file with other bytes before and after the GIF stream: it is read through a buffer, and
+  // left where the reading ends, after the trailer.
+  GifWriter W;
+  W.Header(40, 30, 0x83).Table(16);
+  for (int f = 0; f < 3; ++f) {
+    const Bytes Pixels = NoisePixels(40, 30, 16, static_cast<std::uint64_t>(f));
+    W.Gce(0x04, 5, 0).Descriptor(0, 0, 40, 30, f == 1 ? 0x40 : 0);
+    if (f == 1) {
+      Bytes Rows;
+      for (int Start : {0, 4, 2, 1})
+        for (int y = Start; y < 30; y += Start == 0 ? 8 : Start * 2)
+          Rows.insert(Rows.end(), Pixels.begin() + y * 40, Pixels.begin() + (y + 1) * 40);
+      W.ImageData(4, PackCodes(LzwCodes(Rows, 4)), {17});
+    } else {
+      W.ImageData(4, PackCodes(LzwCodes(Pixels, 4)), {255, 3});
+    }
+  }
+  const Bytes Gif = W.Trailer().Get();
+  Bytes File{'a', 'b', 'c'};
+  File.insert(File.end(), Gif.begin(), Gif.end());
+  File.insert(File.end(), {'x', 'y', 'z'});
+  testsupport::TempDir Dir;
+  testsupport::WriteFile(Dir / "framed.bin", std::vector<unsigned char>(File.begin(), File.end()));
+  const Loaded FromMemory = Load(Gif);
+  ASSERT_EQ(FromMemory.Image->Images().Count(), 3);
+  {
+    TFileStream S((Dir / "framed.bin").string(), fmOpenRead);
+    S.SetPosition(3);
+    TGIFImage Image;
+    Image.LoadFromStream(&S);
+    EXPECT_EQ(S.Position(), 3 + static_cast<std::int64_t>(Gif.size()));
+    ASSERT_EQ(Image.Images().Count(), 3);
+    for (int f = 0; f < 3; ++f)
+      EXPECT_EQ(FramePixels(Image.Images().FrameAt(f)), FramePixels(FromMemory.Image->Images().FrameAt(f))) << f;
+  }
+  // A broken stream in a file: the position goes back to where the reading began.
+  Bytes Broken(File.begin(), File.begin() + 3 + static_cast<long>(Gif.size()) - 1);
+  for (std::uint8_t B : {0x2C, 0, 0, 0, 0}) Broken.push_back(B);
+  testsupport::WriteFile(Dir / "broken.bin", std::vector<unsigned char>(Broken.begin(), Broken.end()));
+  TFileStream S((Dir / "broken.bin").string(), fmOpenRead);
+  S.SetPosition(3);
+  TGIFImage Image;
+  EXPECT_THROW(Image.LoadFromStream(&S), gif::GIFException);
+  EXPECT_EQ(S.Position(), 3);
+}
+
 TEST(GIFImage, SizesPalettesAndEquality) {
   TGIFImage Image;
   EXPECT_EQ(Image.Palette(), nullptr);  // no global map, no frames

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "GifTestUtil.h"
 #include "LzwReference.h"
@@ -23,9 +24,11 @@ struct Decoded {
 Decoded Decode(const Bytes& Data, int Width, int Height, bool Interlaced = false, std::uint8_t Fill = 0) {
   Decoded D;
   auto S = StreamOf(Data);
-  std::vector<std::uint8_t> Buf(static_cast<std::size_t>(Width) * Height + gif::kLzwOutputSlack, Fill);
+  // The buffer starts with other bytes than the fill value: the decoder sets every pixel.
+  std::vector<std::uint8_t> Buf(static_cast<std::size_t>(Width) * Height + gif::kLzwOutputSlack,
+                                static_cast<std::uint8_t>(Fill ^ 0xA5));
   try {
-    gif::DecodeLzwImage(S.get(), Buf.data(), Width, Height, Interlaced,
+    gif::DecodeLzwImage(S.get(), Buf.data(), Width, Height, Interlaced, Fill,
                         [&](const std::string& M) { D.Warnings.push_back(M); });
   } catch (const gif::GIFException& E) {
     D.Error = E.Message();
@@ -130,6 +133,58 @@ TEST(LzwDecoder, InterlacedHeightsOneToNine) {
     EXPECT_EQ(Decode(Data, 5, H, true).Pixels, Rows) << H;
     ExpectSameAsReference(Data, 5, H, true, 0, "interlaced");
   }
+}
+
+TEST(LzwDecoder, InterlacedRowsTakeStringsAcrossTheirEnds) {
+  // Rows written straight to their interlaced places: strings of flat pictures run across row
+  // ends (narrow and wide rows, rows about as wide as a long string), and codes refer to strings
+  // cut by a row end.
+  for (int W : {1, 2, 3, 7, 8, 9, 15, 16, 17, 18, 31, 33, 100, 257}) {
+    for (int H : {2, 5, 12, 17}) {
+      const Bytes Pixels = FlatPixels(W, H, 4, static_cast<std::uint64_t>(W * 100 + H));
+      std::vector<int> Order;
+      for (int Start : {0, 4, 2, 1}) {
+        const int Step = Start == 0 ? 8 : Start * 2;
+        for (int y = Start; y < H; y += Step) Order.push_back(y);
+      }
+      Bytes Stream;
+      for (int y : Order) Stream.insert(Stream.end(), Pixels.begin() + y * W, Pixels.begin() + (y + 1) * W);
+      const Bytes Data = ImageData(2, PackCodes(LzwCodes(Stream, 2)));
+      const std::string What = std::to_string(W) + "x" + std::to_string(H);
+      EXPECT_EQ(Decode(Data, W, H, true).Pixels, Pixels) << What;
+      // Cut short: the rows not reached get the fill value.
+      ExpectSameAsReference(Bytes(Data.begin(), Data.begin() + static_cast<long>(Data.size() / 2)), W, H, true, 7,
+                            What);
+    }
+  }
+}
+
+TEST(LzwDecoder, DecodersOfOneThreadAndOfSeveralThreadsKeepApart) {
+  // A warning handler that decodes another frame while the first is being decoded (the
+  // decoder's tables are kept for the thread).
+  const Bytes Inner = NoisePixels(60, 50, 256, 21);
+  const Bytes InnerData = ImageData(8, PackCodes(LzwCodes(Inner, 8)));
+  const Bytes Outer = NoisePixels(80, 70, 16, 22);
+  const Bytes OuterData = ImageData(4, PackCodes(LzwCodes(Outer, 4)));
+  // Cut inside a sub-block: the decoder warns, then runs dry.
+  const Bytes Cut(OuterData.begin(), OuterData.begin() + static_cast<long>(OuterData.size() / 2));
+  Decoded Nested;
+  auto S = StreamOf(Cut);
+  std::vector<std::uint8_t> Buf(80 * 70 + gif::kLzwOutputSlack);
+  gif::DecodeLzwImage(S.get(), Buf.data(), 80, 70, false, 0, [&](const std::string&) {
+    if (Nested.Pixels.empty()) Nested = Decode(InnerData, 60, 50);
+  });
+  EXPECT_EQ(Nested.Pixels, Inner);
+  EXPECT_TRUE(std::equal(Buf.begin(), Buf.begin() + 80 * 70, Reference(Cut, 80, 70).Pixels.begin()));
+  // Threads decoding at once.
+  std::vector<std::thread> Threads;
+  std::vector<int> Good(4, 0);
+  for (int t = 0; t < 4; ++t)
+    Threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) Good[static_cast<std::size_t>(t)] += Decode(t % 2 ? InnerData : OuterData, t % 2 ? 60 : 80, t % 2 ? 50 : 70).Pixels == (t % 2 ? Inner : Outer);
+    });
+  for (auto& T : Threads) T.join();
+  EXPECT_EQ(Good, std::vector<int>(4, 20));
 }
 
 TEST(LzwDecoder, MissingDataKeepsTheFillValue) {

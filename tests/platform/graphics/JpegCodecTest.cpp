@@ -234,6 +234,57 @@ TEST(JpegCodec, QuantisesToAColourMap) {
   for (const auto& c : p.ColorMap) EXPECT_TRUE(c[0] == c[1] && c[1] == c[2]);
 }
 
+TEST(JpegCodec, DecodesIntoTheCallersRowsInBlueGreenRed) {
+  // Bottom-up rows with padding behind each, as a bitmap has them: every row gets the RGB
+  // decode's pixels in blue, green, red order, and the padding is left alone.
+  auto img = jt::Photo(37, 23);
+  auto colour = JpegEncode(img.width, img.height, 3, img.pixels.data());
+  std::vector<std::uint8_t> grey(img.pixels.size() / 3);
+  for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = img.pixels[3 * i + 1];
+  auto greyFile = JpegEncode(img.width, img.height, 1, grey.data());
+  struct Case {
+    const char* name;
+    const std::vector<std::uint8_t>& data;
+    bool greyOption;
+  };
+  for (const Case& c : {Case{"colour", colour, false}, Case{"colour shown grey", colour, true},
+                        Case{"grey file", greyFile, false}}) {
+    SCOPED_TRACE(c.name);
+    TJpegDecodeOptions o;
+    o.Grayscale = c.greyOption;
+    const TJpegPicture rgb = Decode(c.data, o);
+    o.Bgr = true;
+    constexpr std::ptrdiff_t kStride = 37 * 3 + 5;
+    std::vector<std::uint8_t> memory(kStride * 23, 0xEE);
+    const int warnings = JpegDecodeInto(c.data.data(), c.data.size(), o, [&](const TJpegLayout& layout) {
+      EXPECT_EQ(37, layout.Width);
+      EXPECT_EQ(23, layout.Height);
+      EXPECT_EQ(3, layout.Channels);
+      return TJpegRows{memory.data() + kStride * 22, -kStride};
+    });
+    EXPECT_EQ(0, warnings);
+    for (int y = 0; y < 23; ++y) {
+      const std::uint8_t* row = memory.data() + kStride * (22 - y);
+      for (int x = 0; x < 37; ++x)
+        for (int k = 0; k < 3; ++k) {
+          const std::size_t at = static_cast<std::size_t>(y) * 37 + static_cast<std::size_t>(x);
+          const std::uint8_t want = rgb.Channels == 3 ? rgb.Pixels[3 * at + 2 - static_cast<std::size_t>(k)] : rgb.Pixels[at];
+          ASSERT_EQ(want, row[3 * x + k]) << x << "," << y;
+        }
+      for (int k = 37 * 3; k < kStride; ++k) ASSERT_EQ(0xEE, row[k]);
+    }
+  }
+  // Colour indices stay indices.
+  TJpegDecodeOptions indexed;
+  indexed.QuantizeColors = 16;
+  const TJpegPicture plain = Decode(colour, indexed);
+  indexed.Bgr = true;
+  const TJpegPicture bgr = Decode(colour, indexed);
+  EXPECT_EQ(1, bgr.Channels);
+  EXPECT_EQ(plain.Pixels, bgr.Pixels);
+  EXPECT_EQ(plain.ColorMap, bgr.ColorMap);
+}
+
 TEST(JpegCodec, ReportsProgressByRows) {
   auto img = jt::Photo(40, 30);
   auto jpeg = JpegEncode(img.width, img.height, 3, img.pixels.data());

@@ -1,6 +1,7 @@
 #include "platform/graphics/Jpeg.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <memory>
@@ -154,6 +155,29 @@ TEST(JPEGImage, DecodedPictureEqualsTheCodecs) {
   bitmap.Assign(jpeg.get());
   EXPECT_EQ(61, bitmap.Width());
   EXPECT_EQ(37, bitmap.Height());
+  EXPECT_EQ(pf24bit, bitmap.PixelFormat());
+  EXPECT_EQ(RgbOfDecode(data), RgbOf(bitmap));
+  // The bitmap's memory is not cleared before decoding, but the padding behind its rows is: the
+  // file saved from it does not depend on what the memory held (new blocks hold other bytes
+  // than zero here).
+  mallopt(M_PERTURB, 0x5A);
+  auto again = Load(data);
+  again->DIBNeeded();
+  mallopt(M_PERTURB, 0);
+  TMemoryStream bmp;
+  TBitmap copy;
+  copy.Assign(again.get());
+  copy.SaveToStream(&bmp);
+  const auto* p = static_cast<const std::uint8_t*>(bmp.Memory());
+  const std::size_t stride = 61 * 3 + 1;
+  for (int y = 0; y < 37; ++y) ASSERT_EQ(0, p[54 + stride * static_cast<std::size_t>(y) + 61 * 3]) << y;
+  // A grey file gives three equal channels.
+  auto img = jt::Photo(29, 17);
+  std::vector<std::uint8_t> grey(img.pixels.size() / 3);
+  for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = img.pixels[3 * i];
+  data = JpegEncode(29, 17, 1, grey.data());
+  jpeg = Load(data);
+  bitmap.Assign(jpeg.get());
   EXPECT_EQ(pf24bit, bitmap.PixelFormat());
   EXPECT_EQ(RgbOfDecode(data), RgbOf(bitmap));
 }
