@@ -1,10 +1,18 @@
 // GIF decoding and encoding of the library beside giflib (DGifSlurp / EGifSpew) on the same
 // files in the same run. Throughput is MB/s of index bytes (one byte a pixel) decoded or
-// encoded; the encoders also report the size of what they wrote ("bytes" counter).
+// encoded; the encoders also report the size of what they wrote ("bytes" counter). After the
+// run a table gives, per file, both times and giflib's time divided by ours.
 //
-// Files (made here, encoded once by giflib): photographic (dithered gradients and noise) and
-// flat graphics (shapes in few colours) at about 10 k, 100 k, 1000 k and 4000 k pixels, one
-// interlaced photograph and one animation of 24 frames.
+// Files: the bench corpus (ImageMagick's pictures, BenchCorpus.h) and files made here, encoded
+// once by giflib: photographic (dithered gradients and noise) and flat graphics (shapes in few
+// colours) at about 10 k, 100 k, 1000 k and 4000 k pixels, one interlaced photograph and one
+// animation of 24 frames.
+//
+// Times are the thread's CPU time, so that a busy machine does not count the time the thread
+// waits for a processor. For figures to compare: pin to one core and repeat, e.g.
+//   taskset -c 3 bench_gif --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
+// once as the program runs and once with freed memory kept by the allocator
+// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
@@ -17,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCorpus.h"
 #include "gif/GIFImage.h"
 
 namespace {
@@ -97,19 +106,6 @@ Bytes Flat(int W, int H, int Seed) {
   return Out;
 }
 
-// ---- giflib in memory
-
-struct Reader {
-  const Bytes* Data;
-  std::size_t At;
-};
-int ReadMem(GifFileType* G, GifByteType* Buf, int N) {
-  auto* R = static_cast<Reader*>(G->UserData);
-  const std::size_t K = std::min<std::size_t>(static_cast<std::size_t>(N), R->Data->size() - R->At);
-  std::memcpy(Buf, R->Data->data() + R->At, K);
-  R->At += K;
-  return static_cast<int>(K);
-}
 int WriteMem(GifFileType* G, const GifByteType* Buf, int N) {
   auto* Out = static_cast<Bytes*>(G->UserData);
   Out->insert(Out->end(), Buf, Buf + N);
@@ -150,20 +146,19 @@ Bytes PeerEncode(const Picture& P) {
 
 struct Case {
   std::string Name;
-  Picture Pic;
-  Bytes File;            // giflib's encoding, the input of both decoders
+  Bytes File;            // the input of both decoders
   std::int64_t Pixels;   // index bytes in all frames
 };
 
 std::vector<Case>& Cases() {
   static std::vector<Case> All = [] {
     std::vector<Case> V;
+    for (const benchcorpus::File& F : benchcorpus::GifCorpus()) V.push_back({F.Name, F.Data, F.Pixels});
     const auto Palette = CubePalette();
     auto Add = [&](std::string Name, int W, int H, bool Interlaced, int Frames, bool IsPhoto) {
       Picture P{W, H, Interlaced, {}, Palette};
       for (int f = 0; f < Frames; ++f) P.Frames.push_back(IsPhoto ? Photo(W, H, f) : Flat(W, H, f));
-      Case C{std::move(Name), P, PeerEncode(P), static_cast<std::int64_t>(W) * H * Frames};
-      V.push_back(std::move(C));
+      V.push_back({std::move(Name), PeerEncode(P), static_cast<std::int64_t>(W) * H * Frames});
     };
     Add("photo_10k", 100, 100, false, 1, true);
     Add("photo_100k", 316, 316, false, 1, true);
@@ -210,12 +205,10 @@ void DecodeGiflib(benchmark::State& State, int Index) {
   const Case& C = Cases()[static_cast<std::size_t>(Index)];
   for (auto _ : State) {
     const auto T0 = Clock::now();
-    Reader R{&C.File, 0};
-    int Err = 0;
-    GifFileType* G = DGifOpen(&R, ReadMem, &Err);
-    if (DGifSlurp(G) != GIF_OK) State.SkipWithError("giflib failed");
-    benchmark::DoNotOptimize(G->SavedImages[0].RasterBits);
-    DGifCloseFile(G, &Err);
+    GifFileType* G = benchcorpus::GiflibSlurp(C.File);
+    if (!G) State.SkipWithError("giflib failed");
+    benchmark::DoNotOptimize(G);
+    benchcorpus::CloseGiflib(G);
     State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
   }
   State.SetBytesProcessed(State.iterations() * C.Pixels);
@@ -242,58 +235,34 @@ void EncodeOurs(benchmark::State& State, int Index) {
 
 void EncodeGiflib(benchmark::State& State, int Index) {
   const Case& C = Cases()[static_cast<std::size_t>(Index)];
+  GifFileType* Source = benchcorpus::GiflibSlurp(C.File);
   std::int64_t Size = 0;
+  benchcorpus::GiflibWriter W;
   for (auto _ : State) {
     // The picture is handed over as giflib wants it (raster copies) outside the timing.
-    Bytes Out;
-    int Err = 0;
-    GifFileType* E = EGifOpen(&Out, WriteMem, &Err);
-    E->SWidth = C.Pic.Width;
-    E->SHeight = C.Pic.Height;
-    E->SColorResolution = 8;
-    std::vector<GifColorType> Colors(256);
-    for (int i = 0; i < 256; ++i) Colors[i] = {C.Pic.Palette[i * 3], C.Pic.Palette[i * 3 + 1], C.Pic.Palette[i * 3 + 2]};
-    E->SColorMap = GifMakeMapObject(256, Colors.data());
-    for (std::size_t f = 0; f < C.Pic.Frames.size(); ++f) {
-      SavedImage* S = GifMakeSavedImage(E, nullptr);
-      S->ImageDesc = {0, 0, C.Pic.Width, C.Pic.Height, C.Pic.Interlaced, nullptr};
-      S->RasterBits = static_cast<GifByteType*>(malloc(C.Pic.Frames[f].size()));
-      std::memcpy(S->RasterBits, C.Pic.Frames[f].data(), C.Pic.Frames[f].size());
-      if (C.Pic.Frames.size() > 1) {
-        if (f == 0) {
-          GifAddExtensionBlock(&S->ExtensionBlockCount, &S->ExtensionBlocks, APPLICATION_EXT_FUNC_CODE, 11,
-                               reinterpret_cast<GifByteType*>(const_cast<char*>("NETSCAPE2.0")));
-          GifByteType Loop[3] = {1, 0, 0};
-          GifAddExtensionBlock(&S->ExtensionBlockCount, &S->ExtensionBlocks, CONTINUE_EXT_FUNC_CODE, 3, Loop);
-        }
-        GraphicsControlBlock Gcb{DISPOSE_DO_NOT, false, 4, NO_TRANSPARENT_COLOR};
-        EGifGCBToSavedExtension(&Gcb, E, static_cast<int>(f));
-      }
-    }
-    Out.reserve(C.File.size() * 2);
+    benchcorpus::PrepareGiflibWriter(W, Source);
+    W.Out.reserve(C.File.size() * 2);
     const auto T0 = Clock::now();
-    EGifSpew(E);
+    benchcorpus::SpewGiflibWriter(W);
     State.SetIterationTime(std::chrono::duration<double>(Clock::now() - T0).count());
-    Size = static_cast<std::int64_t>(Out.size());
+    Size = static_cast<std::int64_t>(W.Out.size());
   }
+  benchcorpus::CloseGiflib(Source);
   State.SetBytesProcessed(State.iterations() * C.Pixels);
   State.counters["bytes"] = static_cast<double>(Size);
 }
 
-int Register() {
-  const char* Names[] = {"photo_10k", "photo_100k", "photo_1000k", "photo_4000k", "flat_10k",
-                         "flat_100k", "flat_1000k", "flat_4000k", "photo_1000k_interlaced", "anim_24x90k"};
-  for (int i = 0; i < 10; ++i) {
-    const std::string N = Names[i];
-    benchmark::RegisterBenchmark(("decode/ours/" + N).c_str(), DecodeOurs, i)->UseManualTime();
-    benchmark::RegisterBenchmark(("decode/giflib/" + N).c_str(), DecodeGiflib, i)->UseManualTime();
-    benchmark::RegisterBenchmark(("encode/ours/" + N).c_str(), EncodeOurs, i)->UseManualTime();
-    benchmark::RegisterBenchmark(("encode/giflib/" + N).c_str(), EncodeGiflib, i)->UseManualTime();
-  }
-  return 0;
-}
-const int Registered = Register();
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  for (std::size_t i = 0; i < Cases().size(); ++i) {
+    const std::string N = Cases()[i].Name;
+    const int I = static_cast<int>(i);
+    benchmark::RegisterBenchmark(("decode/ours/" + N).c_str(), DecodeOurs, I)->UseManualTime();
+    benchmark::RegisterBenchmark(("decode/giflib/" + N).c_str(), DecodeGiflib, I)->UseManualTime();
+    benchmark::RegisterBenchmark(("encode/ours/" + N).c_str(), EncodeOurs, I)->UseManualTime();
+    benchmark::RegisterBenchmark(("encode/giflib/" + N).c_str(), EncodeGiflib, I)->UseManualTime();
+  }
+  return benchcorpus::RunWithRatioTable("ours", "giflib");
+}

@@ -75,15 +75,17 @@ void TGIFSubImage::EnsurePixels() {
   if (FDataSize == 0) RaiseGIFError("Image is empty");
 }
 
-void TGIFSubImage::AllocatePixels() { AllocatePixels(0); }
+void TGIFSubImage::AllocatePixels() {
+  AllocatePixelsUnfilled();
+  if (FData) std::memset(FData.get(), 0, static_cast<std::size_t>(FDataSize));
+}
 
-void TGIFSubImage::AllocatePixels(std::uint8_t Fill) {
+void TGIFSubImage::AllocatePixelsUnfilled() {
   FreePixels();
   const std::int64_t Size = static_cast<std::int64_t>(Width()) * Height();
   if (Size <= 0) return;
   FData.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(Size + kLzwOutputSlack)]);
   if (!FData) throw EOutOfMemory();
-  std::memset(FData.get(), Fill, static_cast<std::size_t>(Size));
   std::memset(FData.get() + Size, 0, static_cast<std::size_t>(kLzwOutputSlack));
   FDataSize = Size;
 }
@@ -245,10 +247,11 @@ void TGIFSubImage::DecodeImageData(TStream* Stream) {
   if (Pixels > Limit) RaiseGIFError("Invalid image dimensions");
   if (FImage) FImage->SpendLoadPixels(Pixels);
   const std::uint8_t Fill = (FTransparent && FGCE) ? FGCE->TransparentIndex() : 0;
-  AllocatePixels(Fill);
+  // The decoder writes every pixel: those the data leaves out get the fill value.
+  AllocatePixelsUnfilled();
   std::uint8_t Empty[kLzwOutputSlack + 1] = {};
   std::uint8_t* Out = FDataSize > 0 ? FData.get() : Empty;
-  DecodeLzwImage(Stream, Out, FDataSize > 0 ? Width() : 0, FDataSize > 0 ? Height() : 0, IsInterlaced(),
+  DecodeLzwImage(Stream, Out, FDataSize > 0 ? Width() : 0, FDataSize > 0 ? Height() : 0, IsInterlaced(), Fill,
                  [this](const std::string& Message) { ReportWarning(1, Message); });
 }
 

@@ -136,7 +136,8 @@ class TGIFSubImage : public TGIFItem {
   // Grows the effective colour map with black entries so that it covers every pixel.
   void CoverPixelsWithColorMap();
   void FreeContents();
-  void AllocatePixels(std::uint8_t Fill);
+  // The buffer without its pixels set (for a writer that sets them all).
+  void AllocatePixelsUnfilled();
 
   std::unique_ptr<TBitmap> FBitmap;
   HBITMAP FMask{nullptr};

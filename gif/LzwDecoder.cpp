@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "gif/Utils.h"
 
@@ -16,6 +15,27 @@ namespace gif {
 namespace {
 
 constexpr int kTableSize = 4096;
+constexpr int kStackSize = 8192;
+constexpr int kNoData = -1;
+constexpr int kEndOfImage = -2;
+// The longest string a code can stand for (minimum code size 1: codes 4 to 4095 add a pixel each).
+constexpr int kLongestString = kTableSize;
+// Interlace passes: first row and row step of each.
+constexpr std::array<std::int64_t, 4> kPassStart{0, 4, 2, 1};
+constexpr std::array<std::int64_t, 4> kPassStep{8, 8, 4, 2};
+// Rows decoded before a row of each pass lie this many rows below it (none for pass 0).
+constexpr std::array<std::int64_t, 4> kPassDecodedBelow{0, 4, 2, 1};
+
+// A table entry of the fast path: the first 8 pixels of the string, and where a copy of the whole
+// string stands. When that copy lies in one piece in memory, At is its offset from the first
+// pixel; when it is cut by the end of a row (interlaced frames), At is its position in stream
+// order and Len carries kSplit.
+struct Entry {
+  std::uint64_t Head;
+  std::uint32_t At;
+  std::uint32_t Len;
+};
+constexpr std::uint32_t kSplit = 1u << 31;
 
 // 16 bytes through registers: the source may reach into the bytes being written (scratch
 // bytes past the string), which a plain memcpy must not be given.
@@ -26,24 +46,27 @@ inline void Copy16(std::uint8_t* Dest, const std::uint8_t* Src) {
   std::memcpy(Dest, &A, 8);
   std::memcpy(Dest + 8, &B, 8);
 }
-constexpr int kStackSize = 8192;
-constexpr int kNoData = -1;
-constexpr int kEndOfImage = -2;
 
-// The decoder. Codes are read from the data sub-blocks one sub-block at a time, exactly when a
-// code needs bits beyond those at hand, so the stream is consumed as the block structure says.
-// Two code paths share the reader and the tables:
+// The decoder. Its tables are kept for the thread and reused for every frame.
+//
+// Codes are read from the data sub-blocks one sub-block at a time, exactly when a code needs
+// bits beyond those at hand, so the stream is consumed as the block structure says. Two code
+// paths share the reader and the tables:
 //  - a fast path that writes each code's whole string into the output at once (a string is a
-//    copy of bytes already decoded: prefix + one pixel of the next string);
+//    copy of pixels already decoded: the string of the previous code and one pixel of the next);
 //  - an exact path (output stack, one pixel at a time) that takes over for the rest of the
-//    frame at the first code that is not a defined code or the next one, and serves the one
-//    code read after the last pixel.
+//    frame at the first code that is not a defined code or the next one, and serves the code
+//    read after the last pixel unless it is the end code.
 // Both produce the same pixels, warnings and stream position.
+//
+// Pixels go straight to their rows, in interlaced order when the frame is interlaced; pixels the
+// data does not reach get the fill value at the end, and nothing else is filled.
 class Decoder {
  public:
-  Decoder(TStream* Stream, const TLzwWarning& Warn) : FStream(Stream), FWarn(Warn) {}
+  bool InUse{false};
 
-  void Run(std::uint8_t* Out, std::int64_t Total);
+  void Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, std::uint8_t* Out, std::int64_t Width,
+              std::int64_t Height, bool Interlaced, std::uint8_t Fill);
 
  private:
   // ---- bit reader over the data sub-blocks
@@ -59,7 +82,21 @@ class Decoder {
   }
   void SkipRest();
 
+  // ---- output rows
+  void StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Height, bool Interlaced);
+  void NextRow();
+  std::uint8_t* RowOfStreamRow(std::int64_t StreamRow) const;
+  void Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* Dest) const;
+  const std::uint8_t* StringOf(std::uint64_t Head, std::uint32_t At, std::uint32_t Len, std::uint8_t* Tmp) const;
+  void PutExact(const std::uint8_t* Src, std::int64_t Len, std::uint32_t& At, std::uint32_t& Flag);
+  void PutPixel(std::uint8_t V) {
+    FRow[FCol] = V;
+    if (++FCol == FRowWidth) NextRow();
+  }
+  void FillRest(std::uint8_t Fill);
+
   // ---- exact path
+  void MakeExactTables();
   void ResetTables();
   int ExpandCode(int Code);
   int NextPixel() {
@@ -67,8 +104,10 @@ class Decoder {
     return ExpandCode(ReadCode(FCodeSize));
   }
 
-  TStream* FStream;
-  const TLzwWarning& FWarn;
+  void Run();
+
+  TStream* FStream{nullptr};
+  const TLzwWarning* FWarn{nullptr};
 
   // Bit buffer: data of the sub-blocks read so far (consumed bytes dropped from the front),
   // with zero slack behind for 8-byte loads.
@@ -80,21 +119,33 @@ class Decoder {
   bool FChainDone{false};  // the terminator or the end of the stream has been met
   bool FEnded{false};      // the end code (or an unusable code) has ended the frame
 
+  int FMinCodeSize{0};
   int FClear{0}, FEnd{0}, FInitialCodeSize{0}, FCodeSize{0}, FNext{0}, FSizeLimit{0};
   int FFirstCode{0}, FOldCode{-1};
 
+  // The output: the frame, its rows in stream order, and the row being written.
+  std::uint8_t* FOut{nullptr};
+  std::int64_t FWidth{0}, FHeight{0};
+  bool FInterlaced{false};
+  std::int64_t FRowWidth{0};   // the whole frame is one row when not interlaced
+  std::int64_t FRows{0};
+  std::int64_t FStreamRow{0};  // rows done before the current one
+  std::int64_t FMemRow{0};
+  int FPass{0};
+  std::uint8_t* FRow{nullptr};
+  std::int64_t FCol{0};
+  std::int64_t FFastLimit{0};  // a string ending at or before this column may be written with scratch bytes
+  bool FDone{false};           // every pixel is written
+  std::int64_t FLeftover{0};   // pixels of the last string beyond the frame
+
+  bool FExact{false};   // the exact path's tables are set up
+  int FRootsReady{0};  // entries below this are the roots (one pixel, its own value)
+  std::array<Entry, kTableSize> FTable;
   std::array<std::uint16_t, kTableSize> FPrefix;
   std::array<std::uint16_t, kTableSize> FSuffix;
-  // Fast path: the first 8 pixels of each string, and where a copy of it stands in the output
-  // (low 32 bits) with its length (high 32 bits).
-  std::array<std::uint64_t, kTableSize> FHead;
-  std::array<std::uint64_t, kTableSize> FMeta;
-  std::unique_ptr<std::uint16_t[]> FStack;
+  std::array<std::uint16_t, kStackSize> FStack;
   int FStackTop{0};
-
-  friend void gif::DecodeLzwImage(TStream*, std::uint8_t*, std::int64_t, std::int64_t, bool,
-                                  const TLzwWarning&);
-  int FMinCodeSize{0};
+  std::array<std::uint8_t, kLongestString + 16> FTmp;
 };
 
 bool Decoder::RefillOne() {
@@ -119,7 +170,7 @@ bool Decoder::RefillOne() {
   std::int64_t Count = Len;
   const std::int64_t Remaining = FStream->Size() - FStream->Position();
   if (Remaining < Count) {
-    FWarn("Premature end of data");
+    (*FWarn)("Premature end of data");
     Count = std::max<std::int64_t>(Remaining, 0);
   }
   std::uint8_t* Dest = FBuf.data() + (FLimit >> 3);
@@ -137,7 +188,7 @@ int Decoder::ReadCodeSlow(int Width) {
   }
   if (FPos + Width >= FLimit) {
     if (FOutOfData) {
-      if (FPos >= FLimit) FWarn("Decoder bit buffer under-run");
+      if (FPos >= FLimit) (*FWarn)("Decoder bit buffer under-run");
       return kNoData;
     }
     if (!RefillOne()) return kNoData;
@@ -146,7 +197,7 @@ int Decoder::ReadCodeSlow(int Width) {
       if (FOutOfData) {
         // The data end inside a code.
         FPos = FLimit;
-        FWarn("Decoder bit buffer under-run");
+        (*FWarn)("Decoder bit buffer under-run");
         return kNoData;
       }
       if (!RefillOne()) return kNoData;
@@ -170,11 +221,141 @@ void Decoder::SkipRest() {
   }
 }
 
+// ---- output rows
+
+void Decoder::StartRows(std::uint8_t* Out, std::int64_t Width, std::int64_t Height, bool Interlaced) {
+  FOut = Out;
+  FWidth = Width;
+  FHeight = Height;
+  FInterlaced = Interlaced && Height > 1;
+  FRowWidth = FInterlaced ? Width : Width * Height;
+  FRows = FInterlaced ? Height : 1;
+  FStreamRow = 0;
+  FMemRow = 0;
+  FPass = 0;
+  FRow = Out;
+  FCol = 0;
+  FLeftover = 0;
+  FDone = FRowWidth <= 0;
+  // The slack behind the frame takes the scratch bytes of the last strings.
+  FFastLimit = FRowWidth;
+}
+
+void Decoder::NextRow() {
+  if (++FStreamRow >= FRows) {
+    FDone = true;
+    return;
+  }
+  FMemRow += kPassStep[static_cast<std::size_t>(FPass)];
+  while (FMemRow >= FHeight) {
+    ++FPass;
+    FMemRow = kPassStart[static_cast<std::size_t>(FPass)];
+  }
+  FRow = FOut + FMemRow * FWidth;
+  FCol = 0;
+  // Scratch bytes may run on into the rows below that are still to come, up to the first row
+  // decoded already (or the slack behind the frame).
+  const std::int64_t Below = kPassDecodedBelow[static_cast<std::size_t>(FPass)];
+  const std::int64_t Decoded = Below == 0 ? FHeight : std::min(FMemRow + Below, FHeight);
+  const std::int64_t Room = (Decoded - FMemRow) * FWidth + (Decoded >= FHeight ? kLzwOutputSlack : 0);
+  FFastLimit = std::min(FWidth, Room - 16);
+}
+
+std::uint8_t* Decoder::RowOfStreamRow(std::int64_t StreamRow) const {
+  if (!FInterlaced) return FOut;
+  for (std::size_t Pass = 0; Pass < 4; ++Pass) {
+    const std::int64_t Start = kPassStart[Pass], Step = kPassStep[Pass];
+    const std::int64_t Count = FHeight > Start ? (FHeight - Start + Step - 1) / Step : 0;
+    if (StreamRow < Count) return FOut + (Start + StreamRow * Step) * FWidth;
+    StreamRow -= Count;
+  }
+  return FOut;
+}
+
+// Copies Len pixels decoded earlier, from position StreamPos in stream order.
+void Decoder::Gather(std::uint64_t StreamPos, std::int64_t Len, std::uint8_t* Dest) const {
+  std::int64_t Row = static_cast<std::int64_t>(StreamPos) / FRowWidth;
+  std::int64_t Col = static_cast<std::int64_t>(StreamPos) % FRowWidth;
+  while (Len > 0) {
+    const std::int64_t N = std::min(Len, FRowWidth - Col);
+    std::memcpy(Dest, RowOfStreamRow(Row) + Col, static_cast<std::size_t>(N));
+    Dest += N;
+    Len -= N;
+    ++Row;
+    Col = 0;
+  }
+}
+
+// The pixels of a string described as an Entry (in Tmp unless they lie in one piece).
+const std::uint8_t* Decoder::StringOf(std::uint64_t Head, std::uint32_t At, std::uint32_t Len,
+                                      std::uint8_t* Tmp) const {
+  const std::uint32_t N = Len & ~kSplit;
+  if (N <= 8) {
+    std::memcpy(Tmp, &Head, 8);
+    return Tmp;
+  }
+  if (!(Len & kSplit)) return FOut + At;
+  Gather(At, N, Tmp);
+  return Tmp;
+}
+
+// Writes a string exactly (no scratch bytes), across row ends, up to the end of the frame. At and
+// Flag tell where it stands, for an entry made of it and the pixel after it (see Entry).
+void Decoder::PutExact(const std::uint8_t* Src, std::int64_t Len, std::uint32_t& At, std::uint32_t& Flag) {
+  const bool OneRow = FCol + Len < FRowWidth;
+  At = static_cast<std::uint32_t>(OneRow ? FRow + FCol - FOut : FStreamRow * FRowWidth + FCol);
+  Flag = OneRow ? 0 : kSplit;
+  while (Len > 0 && !FDone) {
+    const std::int64_t N = std::min(Len, FRowWidth - FCol);
+    std::memmove(FRow + FCol, Src, static_cast<std::size_t>(N));
+    Src += N;
+    Len -= N;
+    FCol += N;
+    if (FCol == FRowWidth) NextRow();
+  }
+  FLeftover = Len;
+}
+
+// Everything from the current position on, in stream order, gets the fill value.
+void Decoder::FillRest(std::uint8_t Fill) {
+  while (!FDone) {
+    std::memset(FRow + FCol, Fill, static_cast<std::size_t>(FRowWidth - FCol));
+    NextRow();
+  }
+}
+
+// ---- exact path
+
 void Decoder::ResetTables() {
   for (int i = 0; i < kTableSize; ++i) {
-    FPrefix[i] = 0;
-    FSuffix[i] = i < FClear ? static_cast<std::uint16_t>(i) : 0;
+    FPrefix[static_cast<std::size_t>(i)] = 0;
+    FSuffix[static_cast<std::size_t>(i)] = i < FClear ? static_cast<std::uint16_t>(i) : 0;
   }
+}
+
+// The exact path's suffixes from the fast path's entries (its prefixes are kept as it goes).
+void Decoder::MakeExactTables() {
+  for (int i = 0; i < FClear; ++i) {
+    FPrefix[static_cast<std::size_t>(i)] = 0;
+    FSuffix[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i);
+  }
+  FPrefix[static_cast<std::size_t>(FClear)] = FSuffix[static_cast<std::size_t>(FClear)] = 0;
+  FPrefix[static_cast<std::size_t>(FEnd)] = FSuffix[static_cast<std::size_t>(FEnd)] = 0;
+  for (int k = FClear + 2; k < FNext; ++k) {
+    const Entry& E = FTable[static_cast<std::size_t>(k)];
+    const std::uint32_t Len = E.Len & ~kSplit;
+    std::uint8_t Last;
+    if (Len <= 8)
+      Last = static_cast<std::uint8_t>(E.Head >> (8 * (Len - 1)));
+    else if (!(E.Len & kSplit))
+      Last = FOut[E.At + Len - 1];
+    else
+      Gather(E.At + Len - 1, 1, &Last);
+    FSuffix[static_cast<std::size_t>(k)] = Last;
+  }
+  for (int i = FNext; i < kTableSize; ++i) FPrefix[static_cast<std::size_t>(i)] = FSuffix[static_cast<std::size_t>(i)] = 0;
+  FStackTop = 0;
+  FExact = true;
 }
 
 // One step of the exact decoder with the code already read: returns the next pixel, or
@@ -210,7 +391,7 @@ int Decoder::ExpandCode(int Code) {
         FEnded = true;
         return kNoData;
       }
-      FStack[FStackTop++] = static_cast<std::uint16_t>(FFirstCode);
+      FStack[static_cast<std::size_t>(FStackTop++)] = static_cast<std::uint16_t>(FFirstCode);
       Code = FOldCode;
     }
     while (Code >= FClear) {
@@ -220,15 +401,15 @@ int Decoder::ExpandCode(int Code) {
         FEnded = true;
         return kNoData;
       }
-      FStack[FStackTop++] = FSuffix[Code];
-      if (FPrefix[Code] == Code) RaiseGIFError("Circular decoder table entry");
-      Code = FPrefix[Code];
+      FStack[static_cast<std::size_t>(FStackTop++)] = FSuffix[static_cast<std::size_t>(Code)];
+      if (FPrefix[static_cast<std::size_t>(Code)] == Code) RaiseGIFError("Circular decoder table entry");
+      Code = FPrefix[static_cast<std::size_t>(Code)];
     }
-    FFirstCode = FSuffix[Code];
-    FStack[FStackTop++] = static_cast<std::uint16_t>(FFirstCode);
+    FFirstCode = FSuffix[static_cast<std::size_t>(Code)];
+    FStack[static_cast<std::size_t>(FStackTop++)] = static_cast<std::uint16_t>(FFirstCode);
     if (FNext < kTableSize) {
-      FPrefix[FNext] = static_cast<std::uint16_t>(FOldCode);
-      FSuffix[FNext] = static_cast<std::uint16_t>(FFirstCode);
+      FPrefix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(FOldCode);
+      FSuffix[static_cast<std::size_t>(FNext)] = static_cast<std::uint16_t>(FFirstCode);
       ++FNext;
       if (FNext >= FSizeLimit && FSizeLimit < kTableSize) {
         FSizeLimit *= 2;
@@ -236,83 +417,116 @@ int Decoder::ExpandCode(int Code) {
       }
     }
     FOldCode = Incoming;
-    if (FStackTop > 0) return FStack[--FStackTop];
+    if (FStackTop > 0) return FStack[static_cast<std::size_t>(--FStackTop)];
     Code = ReadCode(FCodeSize);
   }
 }
 
-void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
-  FClear = 1 << FMinCodeSize;
-  FEnd = FClear + 1;
-  FInitialCodeSize = FMinCodeSize + 1;
-  FCodeSize = FInitialCodeSize;
-  FSizeLimit = 2 * FClear;
-  FNext = FClear + 2;
-  FStack = std::make_unique_for_overwrite<std::uint16_t[]>(kStackSize);
-  for (int i = 0; i < FClear; ++i) {
-    FPrefix[i] = 0;
-    FSuffix[i] = static_cast<std::uint16_t>(i);
-  }
-  FPrefix[FClear] = FSuffix[FClear] = FPrefix[FEnd] = FSuffix[FEnd] = 0;
+// ---- the frame
 
-  std::int64_t P = 0;         // pixels written
-  std::int64_t Leftover = 0;  // pixels of the last string that did not fit
+void Decoder::Run() {
+  // The fast path keeps its state in locals.
+  std::uint32_t Pos = FPos, Limit = FLimit;
+  int CodeSize = FCodeSize, Next = FNext, SizeLimit = FSizeLimit, Old = FOldCode;
+  std::uint64_t LastHead = 0;
+  std::uint32_t LastLen = 0, LastAt = 0, LastFlag = 0;
+  std::uint8_t* Row = FRow;
+  std::int64_t Col = FCol, FastLimit = FFastLimit;
+  const std::int64_t RowWidth = FRowWidth;
+  const std::uint8_t* const Buf = FBuf.data();
+  Entry* const Table = FTable.data();
+  std::uint16_t* const Prefix = FPrefix.data();
+  std::uint8_t* const Out = FOut;
+  std::uint8_t* const Tmp = FTmp.data();
+  const int Clear = FClear, End = FEnd;
   bool Slow = false;
-  int Pending = 0;            // code handed to the exact path
-  const std::uint8_t Fill = Total > 0 ? Out[0] : 0;
-  const std::int64_t Room = Total + kLzwOutputSlack;
+  int Pending = 0;  // the code handed to the exact path
 
-  // The first pixels of defined strings come from FHead (entries at and above the first free
-  // code); the suffix table of the exact path is made from them when it takes over.
-  auto MakeSuffixes = [&] {
-    for (int k = FClear + 2; k < FNext; ++k) {
-      const auto Len = static_cast<std::int64_t>(FMeta[k] >> 32);
-      FSuffix[k] = Len <= 8 ? static_cast<std::uint8_t>(FHead[k] >> (8 * (Len - 1)))
-                            : Out[static_cast<std::uint32_t>(FMeta[k]) + Len - 1];
+  auto Sync = [&] {
+    FPos = Pos;
+    FLimit = Limit;
+    FCodeSize = CodeSize;
+    FNext = Next;
+    FSizeLimit = SizeLimit;
+    FOldCode = Old;
+    FFirstCode = static_cast<std::uint8_t>(LastHead);
+    FRow = Row;
+    FCol = Col;
+  };
+  auto Read = [&]() __attribute__((always_inline)) {
+    if (Pos + static_cast<std::uint32_t>(CodeSize) >= Limit) {
+      Sync();
+      const int C = ReadCodeSlow(CodeSize);
+      Pos = FPos;
+      Limit = FLimit;
+      return C;
     }
-    for (int i = FNext; i < kTableSize; ++i) FPrefix[i] = FSuffix[i] = 0;
+    std::uint64_t W;
+    std::memcpy(&W, Buf + (Pos >> 3), 8);
+    const int C = static_cast<int>((W >> (Pos & 7)) & ((1u << CodeSize) - 1));
+    Pos += static_cast<std::uint32_t>(CodeSize);
+    return C;
+  };
+  // Writes a string the exact way (at the end of a row or of the frame); At and Flag tell where
+  // it stands.
+  auto PutSlow = [&](const std::uint8_t* Src, std::uint32_t Len, std::uint32_t& At, std::uint32_t& Flag) {
+    Sync();
+    PutExact(Src, Len, At, Flag);
+    Row = FRow;
+    Col = FCol;
+    FastLimit = FFastLimit;
+  };
+  // After a string: the table gains the previous string and this string's first pixel (unless
+  // the string follows a clear code), and this string becomes the previous one.
+  auto Finish = [&](bool Define, std::uint64_t H, std::uint32_t Len, std::uint32_t At, std::uint32_t Flag)
+                    __attribute__((always_inline)) {
+    if (Define && Next < kTableSize) {
+      Prefix[Next] = static_cast<std::uint16_t>(Old);
+      Table[Next] = Entry{LastLen < 8 ? LastHead | ((H & 0xFF) << (8 * LastLen)) : LastHead, LastAt,
+                          (LastLen + 1) | LastFlag};
+      ++Next;
+      if (Next >= SizeLimit && SizeLimit < kTableSize) {
+        SizeLimit *= 2;
+        ++CodeSize;
+      }
+    }
+    LastHead = H;
+    LastLen = Len;
+    LastAt = At;
+    LastFlag = Flag;
+  };
+  // A string written the fast way ended its row: an entry made of it and the next pixel is cut.
+  auto RowEnd = [&] {
+    LastAt = static_cast<std::uint32_t>(FStreamRow * RowWidth + Col - LastLen);
+    LastFlag = kSplit;
+    Sync();
+    NextRow();
+    Row = FRow;
+    Col = FCol;
+    FastLimit = FFastLimit;
   };
 
-  try {
-    // ---- fast path, with its state in locals
-    int Code = Total > 0 ? ReadCode(FCodeSize) : -1;  // the clear code of the first call
-    std::uint32_t Pos = FPos, Limit = FLimit;
-    int CodeSize = FCodeSize, Next = FNext, SizeLimit = FSizeLimit, Old = FOldCode;
-    std::uint64_t LastHead = 0;  // the previous code's string: first 8 pixels, start, length
-    std::int64_t LastPos = 0;
-    std::int64_t LastLen = 0;
-    const std::uint8_t* const Buf = FBuf.data();
-    std::uint64_t* const Head = FHead.data();
-    std::uint64_t* const Meta = FMeta.data();
-    std::uint16_t* const Prefix = FPrefix.data();
-    const int Clear = FClear, End = FEnd;
-    auto Sync = [&] {
-      FPos = Pos;
-      FLimit = Limit;
-      FCodeSize = CodeSize;
-      FNext = Next;
-      FSizeLimit = SizeLimit;
-      FOldCode = Old;
-      FFirstCode = static_cast<std::uint8_t>(LastHead);
-    };
-    auto Read = [&]() __attribute__((always_inline)) {
-      if (Pos + CodeSize >= Limit) {
-        FPos = Pos;
-        FLimit = Limit;
-        const int C = ReadCodeSlow(CodeSize);
-        Pos = FPos;
-        Limit = FLimit;
-        return C;
-      }
-      std::uint64_t W;
-      std::memcpy(&W, Buf + (Pos >> 3), 8);
-      const int C = static_cast<int>((W >> (Pos & 7)) & ((1u << CodeSize) - 1));
-      Pos += static_cast<std::uint32_t>(CodeSize);
-      return C;
-    };
-    while (Total > 0) {
-      if (Code < 0) break;
-      if (Code == Clear) {
+  FFirstCall = false;
+  int Code = Clear;
+  for (;;) {
+    if (static_cast<unsigned>(Code) < static_cast<unsigned>(Next)) [[likely]] {
+      const Entry E = Table[Code];
+      if (Col + E.Len <= FastLimit) [[likely]] {
+        std::uint8_t* Dest = Row + Col;
+        if (E.Len <= 8) {
+          std::memcpy(Dest, &E.Head, 8);
+        } else {
+          const std::uint8_t* Src = Out + E.At;
+          for (std::uint32_t i = 0; i < E.Len; i += 16) Copy16(Dest + i, Src + i);
+        }
+        Finish(true, E.Head, E.Len, static_cast<std::uint32_t>(Dest - Out), 0);
+        Old = Code;
+        Col += E.Len;
+        if (Col == RowWidth) {
+          RowEnd();
+          if (FDone) break;
+        }
+      } else if (Code == Clear) {
         CodeSize = FInitialCodeSize;
         SizeLimit = 2 * Clear;
         Next = Clear + 2;
@@ -329,126 +543,174 @@ void Decoder::Run(std::uint8_t* Out, std::int64_t Total) {
           SkipRest();
           break;
         }
-        LastHead = static_cast<std::uint8_t>(Code);
-        LastPos = P;
-        LastLen = 1;
-        Out[P++] = static_cast<std::uint8_t>(Code);
-        if (P >= Total) break;
-        Code = Read();
-        continue;
-      }
-      if (Code == End) {
+        const auto Pixel = static_cast<std::uint8_t>(Code);
+        std::uint32_t At = 0, Flag = 0;
+        if (Col + 1 <= FastLimit) {
+          Row[Col] = Pixel;
+          At = static_cast<std::uint32_t>(Row + Col - Out);
+          ++Col;
+        } else {
+          PutSlow(&Pixel, 1, At, Flag);
+        }
+        Finish(false, Pixel, 1, At, Flag);
+        if (FDone) break;
+        if (Col == RowWidth) {
+          RowEnd();
+          if (FDone) break;
+        }
+      } else if (Code == End) {
         Sync();
         FEnded = true;
         SkipRest();
         break;
+      } else {
+        const std::uint32_t Len = E.Len & ~kSplit;
+        std::uint32_t At = 0, Flag = 0;
+        PutSlow(StringOf(E.Head, E.At, E.Len, Tmp), Len, At, Flag);
+        Finish(true, E.Head, Len, At, Flag);
+        Old = Code;
+        if (FDone) break;
       }
-      if (Code > Next || Old < 0) {
-        Slow = true;
-        Pending = Code;
-        break;
-      }
-      std::uint64_t H;
-      std::int64_t Len;
-      if (Code < Clear) {
-        H = static_cast<std::uint8_t>(Code);
-        Len = 1;
-        Out[P] = static_cast<std::uint8_t>(Code);
-      } else if (Code < Next) {
-        const std::uint64_t M = Meta[Code];
-        H = Head[Code];
-        Len = static_cast<std::int64_t>(M >> 32);
-        if (Len <= 8) {
-          std::memcpy(Out + P, &H, 8);
+    } else if (Code == Next && Old >= 0) {
+      // The code being defined: the previous string and its own first pixel.
+      const std::uint32_t Len = LastLen + 1;
+      const auto First = static_cast<std::uint8_t>(LastHead);
+      const std::uint64_t H = LastLen < 8 ? LastHead | (static_cast<std::uint64_t>(First) << (8 * LastLen)) : LastHead;
+      if (Col + Len <= FastLimit && (LastLen < 8 || !LastFlag)) {
+        std::uint8_t* Dest = Row + Col;
+        if (LastLen < 8) {
+          std::memcpy(Dest, &H, 8);
         } else {
-          const std::uint8_t* Src = Out + static_cast<std::uint32_t>(M);
-          if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < Len; i += 16) Copy16(Out + P + i, Src + i);
-          } else {
-            std::memcpy(Out + P, Src, static_cast<std::size_t>(std::min(Len, Total - P)));
-          }
+          const std::uint8_t* Src = Out + LastAt;
+          for (std::uint32_t i = 0; i < LastLen; i += 16) Copy16(Dest + i, Src + i);
+          Dest[LastLen] = First;
+        }
+        Finish(true, H, Len, static_cast<std::uint32_t>(Dest - Out), 0);
+        Old = Code;
+        Col += Len;
+        if (Col == RowWidth) {
+          RowEnd();
+          if (FDone) break;
         }
       } else {
-        // The code being defined: the previous string and its own first pixel.
-        Len = LastLen + 1;
-        const auto First = static_cast<std::uint8_t>(LastHead);
-        if (LastLen < 8) {
-          H = LastHead | (static_cast<std::uint64_t>(First) << (8 * LastLen));
-          std::memcpy(Out + P, &H, 8);
-        } else {
-          H = LastHead;
-          const std::uint8_t* Src = Out + LastPos;
-          if (P + Len + 16 <= Room) {
-            for (std::int64_t i = 0; i < LastLen; i += 16) Copy16(Out + P + i, Src + i);
-            Out[P + LastLen] = First;
-          } else {
-            const std::int64_t N = std::min(LastLen, Total - P);
-            std::memmove(Out + P, Src, static_cast<std::size_t>(N));
-            if (P + LastLen < Total) Out[P + LastLen] = First;
-          }
-        }
+        const std::uint8_t* Src = StringOf(LastHead, LastAt, LastLen | LastFlag, Tmp);
+        if (Src != Tmp) std::memcpy(Tmp, Src, LastLen);
+        Tmp[LastLen] = First;
+        std::uint32_t At = 0, Flag = 0;
+        PutSlow(Tmp, Len, At, Flag);
+        Finish(true, H, Len, At, Flag);
+        Old = Code;
+        if (FDone) break;
       }
-      if (Next < kTableSize) {
-        // The previous string plus this string's first pixel.
-        Prefix[Next] = static_cast<std::uint16_t>(Old);
-        Head[Next] = LastLen < 8 ? LastHead | ((H & 0xFF) << (8 * LastLen)) : LastHead;
-        Meta[Next] = static_cast<std::uint64_t>(LastPos) | (static_cast<std::uint64_t>(LastLen + 1) << 32);
-        ++Next;
-        if (Next >= SizeLimit && SizeLimit < kTableSize) {
-          SizeLimit *= 2;
-          ++CodeSize;
-        }
+    } else {
+      if (Code >= 0) {
+        // An undefined code (or no previous code): the exact path decides.
+        Slow = true;
+        Pending = Code;
       }
-      Old = Code;
-      LastHead = H;
-      LastPos = P;
-      LastLen = Len;
-      P += Len;
-      if (P >= Total) {
-        Leftover = P - Total;
-        P = Total;
-        break;
-      }
-      Code = Read();
+      break;
     }
-    Sync();
-    // Bytes written ahead of the last string are scratch: give them back their fill value.
-    if (P < Total) std::memset(Out + P, Fill, static_cast<std::size_t>(std::min<std::int64_t>(16, Total - P)));
+    Code = Read();
+  }
+  Sync();
 
-    // ---- exact path for the rest of the frame
-    if (Slow) {
-      MakeSuffixes();
-      FStackTop = 0;
-      int V = ExpandCode(Pending);
-      while (V >= 0) {
-        Out[P++] = static_cast<std::uint8_t>(V);
-        if (P >= Total) break;
-        V = NextPixel();
-      }
-      Leftover = FStackTop;
+  if (Slow) {
+    MakeExactTables();
+    int V = ExpandCode(Pending);
+    while (V >= 0) {
+      PutPixel(static_cast<std::uint8_t>(V));
+      if (FDone) break;
+      V = NextPixel();
     }
+    FLeftover = FStackTop;
+  }
+  // One more value after the last pixel: normally the end code, which skips the rest.
+  if (FLeftover == 0 && !FEnded) {
+    const int C = ReadCode(FCodeSize);
+    if (C == FEnd) {
+      FEnded = true;
+    } else if (C >= 0) {
+      if (!FExact) MakeExactTables();
+      FStackTop = 0;
+      ExpandCode(C);
+    }
+  }
+}
+
+void Decoder::Decode(TStream* Stream, const TLzwWarning& Warn, int MinCodeSize, std::uint8_t* Out,
+                     std::int64_t Width, std::int64_t Height, bool Interlaced, std::uint8_t Fill) {
+  FStream = Stream;
+  FWarn = &Warn;
+  FClear = 1 << MinCodeSize;
+  FEnd = FClear + 1;
+  FInitialCodeSize = MinCodeSize + 1;
+  FCodeSize = FInitialCodeSize;
+  FSizeLimit = 2 * FClear;
+  FNext = FClear + 2;
+  FFirstCode = 0;
+  FOldCode = -1;
+  FPos = FLimit = 0;
+  FFirstCall = true;
+  FOutOfData = FChainDone = FEnded = false;
+  FStackTop = 0;
+  FExact = false;
+  // The roots stand for themselves; the clear and end codes are never written the fast way.
+  for (int i = FRootsReady; i < FClear; ++i)
+    FTable[static_cast<std::size_t>(i)] = Entry{static_cast<std::uint64_t>(i & 0xFF), 0, 1};
+  FRootsReady = FClear;
+  FTable[static_cast<std::size_t>(FClear)] = FTable[static_cast<std::size_t>(FEnd)] = Entry{0, 0, ~0u};
+  StartRows(Out, Width, Height, Interlaced);
+  try {
+    if (!FDone) {
+      Run();
+    } else {
+      // No pixels: the one value after them is still taken.
+      const int C = ReadCode(FCodeSize);
+      if (C >= 0 && C != FEnd) MakeExactTables();
+      ExpandCode(C);
+    }
+    SkipRest();
   } catch (...) {
     // One more pixel is taken after an error too, as after a normal end.
     try {
-      if (FStackTop > 0)
+      if (FStackTop > 0) {
         --FStackTop;
-      else
+      } else {
+        if (!FExact) MakeExactTables();
         ExpandCode(ReadCode(FCodeSize));
+      }
     } catch (...) {
     }
+    FillRest(Fill);
     throw;
   }
-
-  // One more value after the last pixel: normally the end code, which skips the rest.
-  if (Leftover == 0 && !FEnded) {
-    if (!Slow) MakeSuffixes();
-    FStackTop = 0;
-    ExpandCode(ReadCode(FCodeSize));
-  }
-  // Whatever follows the last pixel in the data is skipped, so that the stream always stands
-  // on the next block.
-  SkipRest();
+  FillRest(Fill);
 }
+
+// The thread's decoder, kept from frame to frame; a new one while it is busy (a warning
+// handler may load another picture).
+class DecoderLease {
+ public:
+  DecoderLease() {
+    thread_local std::unique_ptr<Decoder> Kept;
+    if (!Kept) Kept = std::make_unique<Decoder>();
+    if (Kept->InUse) {
+      FOwn = std::make_unique<Decoder>();
+      FDecoder = FOwn.get();
+    } else {
+      FDecoder = Kept.get();
+    }
+    FDecoder->InUse = true;
+  }
+  ~DecoderLease() { FDecoder->InUse = false; }
+  DecoderLease(const DecoderLease&) = delete;
+  DecoderLease& operator=(const DecoderLease&) = delete;
+  Decoder* operator->() const { return FDecoder; }
+
+ private:
+  std::unique_ptr<Decoder> FOwn;
+  Decoder* FDecoder;
+};
 
 }  // namespace
 
@@ -460,41 +722,19 @@ std::int64_t MaxPixelsForData(std::int64_t Bytes) {
 }
 
 void DecodeLzwImage(TStream* Stream, std::uint8_t* Pixels, std::int64_t Width, std::int64_t Height,
-                    bool Interlaced, const TLzwWarning& Warn) {
-  std::uint8_t MinCodeSize = 0;
-  if (Stream->Read(&MinCodeSize, 1) != 1) return;
-  if (MinCodeSize > 11) RaiseGIFError("Invalid GIF data");
-
-  auto D = std::make_unique<Decoder>(Stream, Warn);
-  D->FMinCodeSize = MinCodeSize;
+                    bool Interlaced, std::uint8_t Fill, const TLzwWarning& Warn) {
   const std::int64_t Total = (Width > 0 && Height > 0) ? Width * Height : 0;
-  if (!Interlaced || Total == 0) {
-    D->Run(Pixels, Total);
+  std::uint8_t MinCodeSize = 0;
+  if (Stream->Read(&MinCodeSize, 1) != 1) {
+    std::memset(Pixels, Fill, static_cast<std::size_t>(Total));
     return;
   }
-  // Interlaced: decode in stream order, then put the rows in place (also when decoding raised:
-  // the rows decoded so far are kept).
-  std::unique_ptr<std::uint8_t[]> Linear(new std::uint8_t[static_cast<std::size_t>(Total + kLzwOutputSlack)]);
-  std::memset(Linear.get(), Pixels[0], static_cast<std::size_t>(Total));
-  auto Place = [&] {
-    std::int64_t Row = 0, Step = 8, Pass = 0;
-    for (std::int64_t i = 0; i < Height; ++i) {
-      std::memcpy(Pixels + Row * Width, Linear.get() + i * Width, static_cast<std::size_t>(Width));
-      Row += Step;
-      while (Row >= Height && i + 1 < Height) {
-        if (Pass > 0) Step /= 2;
-        ++Pass;
-        Row = Step / 2;
-      }
-    }
-  };
-  try {
-    D->Run(Linear.get(), Total);
-  } catch (...) {
-    Place();
-    throw;
+  if (MinCodeSize > 11) {
+    std::memset(Pixels, Fill, static_cast<std::size_t>(Total));
+    RaiseGIFError("Invalid GIF data");
   }
-  Place();
+  DecoderLease D;
+  D->Decode(Stream, Warn, MinCodeSize, Pixels, Total > 0 ? Width : 0, Total > 0 ? Height : 0, Interlaced, Fill);
 }
 
 }  // namespace gif

@@ -23,9 +23,11 @@ struct Decoded {
 Decoded Decode(const Bytes& Data, int Width, int Height, bool Interlaced = false, std::uint8_t Fill = 0) {
   Decoded D;
   auto S = StreamOf(Data);
-  std::vector<std::uint8_t> Buf(static_cast<std::size_t>(Width) * Height + gif::kLzwOutputSlack, Fill);
+  // The buffer starts with other bytes than the fill value: the decoder sets every pixel.
+  std::vector<std::uint8_t> Buf(static_cast<std::size_t>(Width) * Height + gif::kLzwOutputSlack,
+                                static_cast<std::uint8_t>(Fill ^ 0xA5));
   try {
-    gif::DecodeLzwImage(S.get(), Buf.data(), Width, Height, Interlaced,
+    gif::DecodeLzwImage(S.get(), Buf.data(), Width, Height, Interlaced, Fill,
                         [&](const std::string& M) { D.Warnings.push_back(M); });
   } catch (const gif::GIFException& E) {
     D.Error = E.Message();
