@@ -202,6 +202,46 @@ TEST(PxGifPeer, GeneratedPicturesDecodeAsGiflibDecodesThem) {
   }
 }
 
+// Large pictures (the decoder takes other ways there): photograph-like noise, runs and flat
+// areas of 256 colours, in rows of several widths, full tables cleared or used on, interlaced
+// or not, long or short sub-blocks.
+TEST(PxGifPeer, LargePicturesDecodeAsGiflibDecodesThem) {
+  std::mt19937 random(41);
+  const std::pair<int, int> sizes[] = {{320, 240}, {1000, 80}, {257, 300}, {400, 200}};
+  for (int n = 0; n < 8; ++n) {
+    const auto [w, h] = sizes[n % 4];
+    Bytes pixels(static_cast<std::size_t>(w) * h);
+    std::uint8_t run = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      const int x = static_cast<int>(i % static_cast<std::size_t>(w)), y = static_cast<int>(i / static_cast<std::size_t>(w));
+      if (random() % 16 == 0) run = static_cast<std::uint8_t>(random() % 256);
+      pixels[i] = x < w / 3 ? static_cast<std::uint8_t>((x / 2 + y) % 7 + random() % 3) : (y % 50 < 25 ? run : 200);
+    }
+    const bool interlaced = n % 3 == 1;
+    Bytes stream;
+    if (interlaced) {
+      const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = starts[pass]; y < h; y += steps[pass])
+          stream.insert(stream.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * w,
+                        pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * w);
+    } else {
+      stream = pixels;
+    }
+    LzwStyle style;
+    style.LeadingClear = n % 2 == 0;
+    style.ClearWhenFull = n % 4 < 2;
+    style.MaxBlock = n % 4 == 3 ? 7 : 255;
+    const Bytes data = GifBuilder().Screen(w, h, 8).Image(0, 0, w, h, LzwEncode(8, stream, style, random), 0, interlaced).Trailer().File();
+    const std::string name = "large " + std::to_string(n);
+    const Peer peer = GiflibDecode(data);
+    ASSERT_TRUE(peer.Ok) << name;
+    TPxGIFImage image;
+    Load(image, data);
+    ExpectSameFrames(image, peer, name);
+  }
+}
+
 TEST(PxGifPeer, FilesDecodeAsGiflibDecodesThem) {
   const auto files = Corpus();
   if (files.empty()) GTEST_SKIP() << "no GIF files";
