@@ -414,9 +414,9 @@ template <bool LiteralBranch>
         old = code;
         processed = true;
         t.Entries[next] = {kNowhere, (length + 1) | kElsewhere};
-        if (!grow() || writer.Row >= writer.Height) break;
         o = writer.Current + writer.Column;
         safeEnd = std::min<const std::uint8_t*>(rowEnd(), R.SafeEnd);
+        if (!grow() || writer.Row >= writer.Height) break;
         goto read;
       }
       // Near the row's end, or without an earlier copy.

@@ -177,6 +177,24 @@ TEST(GifLzw, DecoderStoresFourAndOneBitRows) {
   EXPECT_EQ(rows1[1], 0x80);
 }
 
+TEST(GifLzw, TableFilledByAStringAcrossARowEnd) {
+  // A full table used on without a clear: at some width the code that fills the table writes
+  // a string across a row's end; every width gives the pixels back.
+  std::mt19937 random(17);
+  Bytes pixels;
+  while (pixels.size() < 30000) pixels.insert(pixels.end(), 1 + random() % 6, static_cast<std::uint8_t>(random() % 12));
+  LzwStyle style;
+  style.ClearWhenFull = false;
+  const Bytes data = LzwEncode(8, pixels, style, random);
+  for (int w = 20; w <= 120; ++w) {
+    const int h = static_cast<int>(pixels.size()) / w;
+    const Decoded d = Decode(data, w, h);
+    ASSERT_FALSE(d.Damaged) << w;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(d.At(x, y), pixels[static_cast<std::size_t>(y * w + x)]) << w << " " << x << " " << y;
+  }
+}
+
 TEST(GifLzw, StreamsWithoutALeadingClearCode) {
   // The first code makes no table entry: 258 is then the string of 5 and its first pixel.
   Decoded d = Decode(PackCodes(8, {5, 258, 257}), 3, 1);
