@@ -162,6 +162,16 @@ void ExpectSameFrames(TPxGIFImage& Ours, const Peer& P, const std::string& Name)
   }
 }
 
+// Data read by us into Image and by giflib (returned): the same frames.
+Peer DecodeBesideGiflib(TPxGIFImage& Image, const Bytes& Data, const std::string& Name) {
+  const Peer peer = GiflibDecode(Data);
+  EXPECT_TRUE(peer.Ok) << Name;
+  if (!peer.Ok) return peer;
+  Load(Image, Data);
+  ExpectSameFrames(Image, peer, Name);
+  return peer;
+}
+
 std::vector<QImage> QtFrames(const Bytes& Gif) {
   QByteArray data(reinterpret_cast<const char*>(Gif.data()), static_cast<qsizetype>(Gif.size()));
   QBuffer buffer(&data);
@@ -186,11 +196,8 @@ TEST(PxGifPeer, GeneratedPicturesDecodeAsGiflibDecodesThem) {
   for (int n = 0; n < kGeneratedGifs; ++n) {
     const Bytes data = GeneratedGif(n);
     const std::string name = "generated " + std::to_string(n);
-    const Peer peer = GiflibDecode(data);
-    ASSERT_TRUE(peer.Ok) << name;
     TPxGIFImage image;
-    Load(image, data);
-    ExpectSameFrames(image, peer, name);
+    const Peer peer = DecodeBesideGiflib(image, data, name);
     if (HasFailure()) return;
     const Peer again = GiflibDecode(Save(image));
     ASSERT_TRUE(again.Ok) << name;
@@ -218,27 +225,14 @@ TEST(PxGifPeer, LargePicturesDecodeAsGiflibDecodesThem) {
       pixels[i] = x < w / 3 ? static_cast<std::uint8_t>((x / 2 + y) % 7 + random() % 3) : (y % 50 < 25 ? run : 200);
     }
     const bool interlaced = n % 3 == 1;
-    Bytes stream;
-    if (interlaced) {
-      const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
-      for (int pass = 0; pass < 4; ++pass)
-        for (int y = starts[pass]; y < h; y += steps[pass])
-          stream.insert(stream.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * w,
-                        pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * w);
-    } else {
-      stream = pixels;
-    }
+    const Bytes stream = interlaced ? InterlacedRows(pixels, w, h) : pixels;
     LzwStyle style;
     style.LeadingClear = n % 2 == 0;
     style.ClearWhenFull = n % 4 < 2;
     style.MaxBlock = n % 4 == 3 ? 7 : 255;
     const Bytes data = GifBuilder().Screen(w, h, 8).Image(0, 0, w, h, LzwEncode(8, stream, style, random), 0, interlaced).Trailer().File();
-    const std::string name = "large " + std::to_string(n);
-    const Peer peer = GiflibDecode(data);
-    ASSERT_TRUE(peer.Ok) << name;
     TPxGIFImage image;
-    Load(image, data);
-    ExpectSameFrames(image, peer, name);
+    DecodeBesideGiflib(image, data, "large " + std::to_string(n));
   }
 }
 
