@@ -1,25 +1,37 @@
 // The second GIF graphic's codec beside giflib on the same files in the same run, and the
 // picture formats' colour quantisers on a 1-megapixel picture.
 //
-// Files: synthetic pictures written by giflib, the 2560 generated pictures of the differential
-// tests (one set) and the public GIF test suite (one set, when present). Decoding: TPxGIFImage
-// reads each stream and decodes every frame into its DIB (DecodeToDib), against DGifSlurp.
+// Files: the bench corpus (ImageMagick's pictures, BenchCorpus.h), one case a file; synthetic
+// pictures written by giflib, the 2560 generated pictures of the differential tests (one case)
+// and the public GIF test suite (one case, when present). Decoding: TPxGIFImage reads each
+// stream and decodes every frame into its DIB (DecodeToDib), against DGifSlurp from memory.
 // Encoding: the LZW encoder on the same frames' index rows (at the depth the graphic gives
 // their table), against EGifSpew of the same frames; the "bytes" counter is the size written.
-// Throughput is MB/s of pixels (a byte a pixel).
+// Throughput is MB/s of pixels (a byte a pixel); sets of fewer than a megapixel are decoded
+// several times an iteration. After the run a table gives, per case, both times and giflib's
+// time divided by ours.
+//
+// Times are the thread's CPU time, so that a busy machine does not count the time the thread
+// waits for a processor. For figures to compare: pin to one core and repeat, e.g.
+//   taskset -c 3 bench_pxgif --benchmark_filter=code/ --benchmark_repetitions=7
+// once as the program runs and once with freed memory kept by the allocator
+// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
+#include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchCorpus.h"
 #include "picture/PxDibConvert.h"
 #include "picture/PxGIF.h"
 #include "picture/PxGIFCodec.h"
@@ -119,37 +131,21 @@ Bytes GiflibEncode(const std::vector<Frame>& Frames) {
   return out;
 }
 
-struct MemoryIn {
-  const Bytes* Data;
-  std::size_t At;
-};
-
-int ReadMemory(GifFileType* G, GifByteType* Out, int N) {
-  auto* m = static_cast<MemoryIn*>(G->UserData);
-  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(N), m->Data->size() - m->At);
-  std::memcpy(Out, m->Data->data() + m->At, n);
-  m->At += n;
-  return static_cast<int>(n);
-}
-
 // The frames of a file as giflib decodes them; none when it cannot.
 std::vector<Frame> GiflibFrames(const Bytes& File) {
   std::vector<Frame> frames;
-  MemoryIn m{&File, 0};
-  int error = 0;
-  GifFileType* g = DGifOpen(&m, ReadMemory, &error);
+  GifFileType* g = benchcorpus::GiflibSlurp(File);
   if (!g) return frames;
-  if (DGifSlurp(g) == GIF_OK)
-    for (int i = 0; i < g->ImageCount; ++i) {
-      const SavedImage& s = g->SavedImages[i];
-      const ColorMapObject* map = s.ImageDesc.ColorMap ? s.ImageDesc.ColorMap : g->SColorMap;
-      const int bits = map ? map->BitsPerPixel : 8;
-      Frame f{s.ImageDesc.Width, s.ImageDesc.Height, s.ImageDesc.Interlace, bits, {}};
-      f.Indices.assign(s.RasterBits, s.RasterBits + static_cast<std::ptrdiff_t>(f.Width) * f.Height);
-      for (auto& v : f.Indices) v = static_cast<std::uint8_t>(v & ((1 << bits) - 1));
-      frames.push_back(std::move(f));
-    }
-  DGifCloseFile(g, &error);
+  for (int i = 0; i < g->ImageCount; ++i) {
+    const SavedImage& s = g->SavedImages[i];
+    const ColorMapObject* map = s.ImageDesc.ColorMap ? s.ImageDesc.ColorMap : g->SColorMap;
+    const int bits = map ? map->BitsPerPixel : 8;
+    Frame f{s.ImageDesc.Width, s.ImageDesc.Height, s.ImageDesc.Interlace, bits, {}};
+    f.Indices.assign(s.RasterBits, s.RasterBits + static_cast<std::ptrdiff_t>(f.Width) * f.Height);
+    for (auto& v : f.Indices) v = static_cast<std::uint8_t>(v & ((1 << bits) - 1));
+    frames.push_back(std::move(f));
+  }
+  benchcorpus::CloseGiflib(g);
   return frames;
 }
 
@@ -159,15 +155,19 @@ void Add(Set& S, Bytes File, std::vector<Frame> Frames) {
   S.Frames.push_back(std::move(Frames));
 }
 
-// Synthetic pictures written by giflib, the generated pictures of the differential tests and
-// the public GIF test suite (when present).
-std::map<std::string, Set>& Sets() {
-  static std::map<std::string, Set> sets = [] {
-    std::map<std::string, Set> s;
+using NamedSet = std::pair<std::string, Set>;
+
+// The corpus files, synthetic pictures written by giflib, the generated pictures of the
+// differential tests and the public GIF test suite (when present).
+std::vector<NamedSet>& Sets() {
+  static std::vector<NamedSet> sets = [] {
+    std::vector<NamedSet> s;
+    auto named = [&](const std::string& Name) -> Set& { return s.emplace_back(Name, Set{}).second; };
+    for (const benchcorpus::File& file : benchcorpus::GifCorpus()) Add(named(file.Name), file.Data, GiflibFrames(file.Data));
     auto picture = [&](const std::string& Name, int W, int H, bool Interlaced, std::vector<Bytes> Frames) {
       std::vector<Frame> frames;
       for (Bytes& f : Frames) frames.push_back(Frame{W, H, Interlaced, 8, std::move(f)});
-      Add(s[Name], GiflibEncode(frames), frames);
+      Add(named(Name), GiflibEncode(frames), frames);
     };
     picture("photo_100k", 365, 274, false, {Indices(365, 274, true, 1)});
     picture("photo_1000k", 1155, 866, false, {Indices(1155, 866, true, 2)});
@@ -176,10 +176,11 @@ std::map<std::string, Set>& Sets() {
     std::vector<Bytes> anim;
     for (int i = 0; i < 24; ++i) anim.push_back(Indices(200, 150, i % 2 == 0, i));
     picture("animation_24", 200, 150, false, std::move(anim));
+    Set& generated = named("generated_2560");
     for (int n = 0; n < pxtest::kGeneratedGifs; ++n) {
       Bytes file = pxtest::GeneratedGif(n);
       std::vector<Frame> frames = GiflibFrames(file);
-      Add(s["generated_2560"], std::move(file), std::move(frames));
+      Add(generated, std::move(file), std::move(frames));
     }
     const char* env = std::getenv("KELV_TESTDATA");
     const std::filesystem::path suite = std::filesystem::path(env && *env ? env : KELV_TESTDATA_DIR) / "gif-test-suite/gifs";
@@ -188,49 +189,75 @@ std::map<std::string, Set>& Sets() {
     for (const auto& e : std::filesystem::directory_iterator(suite, ec))
       if (e.path().extension() == ".gif") names.push_back(e.path());
     std::sort(names.begin(), names.end());
+    Set& suiteSet = named("gif_test_suite");
     for (const auto& name : names) {
       std::ifstream in(name, std::ios::binary);
       Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       std::vector<Frame> frames = GiflibFrames(file);
-      if (!frames.empty()) Add(s["gif_test_suite"], std::move(file), std::move(frames));
+      if (!frames.empty()) Add(suiteSet, std::move(file), std::move(frames));
     }
+    if (suiteSet.Files.empty()) s.pop_back();
     return s;
   }();
   return sets;
 }
 
-void DecodeOurs(benchmark::State& State, const std::string& Name) {
-  const Set& set = Sets().at(Name);
-  for (auto _ : State) {
-    for (const Bytes& file : set.Files) {
-      TMemoryStream s;
-      s.WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
-      s.SetPosition(0);
-      px::TPxGIFImage image;
-      image.DecodeStream(s.Size(), &s, false);
-      for (int f = 0; f < image.FrameCount(); ++f) {
-        TMemoryStream dib;
-        image.FrameAt(f)->DecodeToDib(&dib);
-        benchmark::DoNotOptimize(dib.Memory());
-      }
-    }
+const Set& SetAt(int Index) { return Sets()[static_cast<std::size_t>(Index)].second; }
+
+// Small sets are decoded several times an iteration (about a megapixel), so that reading the
+// clock does not weigh on their times.
+int RoundsOf(const Set& S) { return static_cast<int>(std::max<std::int64_t>(1, (std::int64_t{1} << 20) / std::max<std::int64_t>(S.Pixels, 1))); }
+
+// Manual timing with the thread's CPU clock.
+struct Clock {
+  static double Now() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
   }
-  State.SetBytesProcessed(State.iterations() * set.Pixels);
+};
+
+void DecodeOurs(benchmark::State& State, int Index) {
+  const Set& set = SetAt(Index);
+  std::vector<std::unique_ptr<TMemoryStream>> streams;
+  for (const Bytes& file : set.Files) {
+    streams.push_back(std::make_unique<TMemoryStream>());
+    streams.back()->WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
+  }
+  const int rounds = RoundsOf(set);
+  for (auto _ : State) {
+    const double start = Clock::Now();
+    for (int r = 0; r < rounds; ++r)
+      for (const auto& s : streams) {
+        s->SetPosition(0);
+        px::TPxGIFImage image;
+        image.DecodeStream(s->Size(), s.get(), false);
+        for (int f = 0; f < image.FrameCount(); ++f) {
+          TMemoryStream dib;
+          image.FrameAt(f)->DecodeToDib(&dib);
+          benchmark::DoNotOptimize(dib.Memory());
+        }
+      }
+    State.SetIterationTime(Clock::Now() - start);
+  }
+  State.SetBytesProcessed(State.iterations() * rounds * set.Pixels);
 }
 
-void DecodeGiflib(benchmark::State& State, const std::string& Name) {
-  const Set& set = Sets().at(Name);
+void DecodeGiflib(benchmark::State& State, int Index) {
+  const Set& set = SetAt(Index);
+  const int rounds = RoundsOf(set);
   for (auto _ : State) {
-    for (const Bytes& file : set.Files) {
-      MemoryIn m{&file, 0};
-      int error = 0;
-      GifFileType* g = DGifOpen(&m, ReadMemory, &error);
-      if (DGifSlurp(g) != GIF_OK) State.SkipWithError("giflib failed");
-      benchmark::DoNotOptimize(g->SavedImages);
-      DGifCloseFile(g, &error);
-    }
+    const double start = Clock::Now();
+    for (int r = 0; r < rounds; ++r)
+      for (const Bytes& file : set.Files) {
+        GifFileType* g = benchcorpus::GiflibSlurp(file);
+        if (!g) State.SkipWithError("giflib failed");
+        benchmark::DoNotOptimize(g);
+        benchcorpus::CloseGiflib(g);
+      }
+    State.SetIterationTime(Clock::Now() - start);
   }
-  State.SetBytesProcessed(State.iterations() * set.Pixels);
+  State.SetBytesProcessed(State.iterations() * rounds * set.Pixels);
 }
 
 // A frame as the rows our encoder takes: bottom-up, at the depth the graphic gives its table
@@ -263,30 +290,34 @@ Rows RowsOf(const Frame& F) {
   return r;
 }
 
-void EncodeOurs(benchmark::State& State, const std::string& Name) {
-  const Set& set = Sets().at(Name);
+void EncodeOurs(benchmark::State& State, int Index) {
+  const Set& set = SetAt(Index);
   std::vector<Rows> rows;
   for (const auto& frames : set.Frames)
     for (const Frame& f : frames) rows.push_back(RowsOf(f));
   std::int64_t bytes = 0;
   for (auto _ : State) {
+    const double start = Clock::Now();
     bytes = 0;
     for (const Rows& r : rows) {
       TMemoryStream out;
       px::PxLzwEncode(&out, r.Info, r.Interlaced, nullptr, r.Data.data());
       bytes += out.Size();
     }
+    State.SetIterationTime(Clock::Now() - start);
   }
   State.SetBytesProcessed(State.iterations() * set.Pixels);
   State.counters["bytes"] = static_cast<double>(bytes);
 }
 
-void EncodeGiflib(benchmark::State& State, const std::string& Name) {
-  const Set& set = Sets().at(Name);
+void EncodeGiflib(benchmark::State& State, int Index) {
+  const Set& set = SetAt(Index);
   std::int64_t bytes = 0;
   for (auto _ : State) {
+    const double start = Clock::Now();
     bytes = 0;
     for (const auto& frames : set.Frames) bytes += static_cast<std::int64_t>(GiflibEncode(frames).size());
+    State.SetIterationTime(Clock::Now() - start);
   }
   State.SetBytesProcessed(State.iterations() * set.Pixels);
   State.counters["bytes"] = static_cast<double>(bytes);
@@ -338,11 +369,15 @@ void Quantise(benchmark::State& State, F Run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (const auto& [name, set] : Sets()) {
-    benchmark::RegisterBenchmark(("decode/ours/" + name).c_str(), DecodeOurs, name)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("decode/giflib/" + name).c_str(), DecodeGiflib, name)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("encode/ours/" + name).c_str(), EncodeOurs, name)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("encode/giflib/" + name).c_str(), EncodeGiflib, name)->Unit(benchmark::kMillisecond);
+  benchmark::Initialize(&argc, argv);
+  for (std::size_t i = 0; i < Sets().size(); ++i) {
+    const std::string& name = Sets()[i].first;
+    const int index = static_cast<int>(i);
+    using Run = void (*)(benchmark::State&, int);
+    const std::pair<std::string, Run> runs[] = {
+        {"decode/ours/", DecodeOurs}, {"decode/giflib/", DecodeGiflib}, {"encode/ours/", EncodeOurs}, {"encode/giflib/", EncodeGiflib}};
+    for (const auto& [operation, run] : runs)
+      benchmark::RegisterBenchmark((operation + name).c_str(), run, index)->UseManualTime()->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("quantise/histogram_1M", [](benchmark::State& S) {
     Quantise(S, [](const BITMAPINFOHEADER& H, std::uint8_t* R, RGBQUAD* T) { px::ReduceByHistogram(H, T, R, 0xFF, 0xFF, 0xFF, 256, R); });
@@ -359,8 +394,5 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("quantise/gray_1M", [](benchmark::State& S) {
     Quantise(S, [](const BITMAPINFOHEADER& H, std::uint8_t* R, RGBQUAD* T) { px::ConvertToGray(H, R, T); });
   })->Unit(benchmark::kMillisecond);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return benchcorpus::RunWithRatioTable("ours", "giflib");
 }

@@ -374,21 +374,32 @@ void TPxGIFFrame::DecodeToDib(TMemoryStream* Target) {
   info.biPlanes = 1;
   info.biBitCount = static_cast<WORD>(bits);
   info.biSizeImage = static_cast<DWORD>(imageSize);
-  RGBQUAD quads[256];
-  std::fill(quads, quads + 256, RGBQUAD{128, 128, 128, 128});
-  for (int i = 0; i < item.ColorTable.Count && i < 256; ++i) {
+  // The pixels are decoded in place, after the headers and the colour table.
+  const std::int64_t pixelOffset = 54 + 4 * tableEntries;
+  Target->SetSizeUncleared(pixelOffset + imageSize);
+  auto* file = static_cast<std::uint8_t*>(Target->Memory());
+  std::memcpy(file, fileHeader, sizeof fileHeader);
+  std::memcpy(file + sizeof fileHeader, &info, sizeof info);
+  // The table's colours, then grey.
+  std::uint8_t* quad = file + 54;
+  const int colours = std::min(item.ColorTable.Count, tableEntries);
+  for (int i = 0; i < colours; ++i, quad += 4) {
     const auto& c = item.ColorTable.Colors[static_cast<std::size_t>(i)];
-    quads[i] = RGBQUAD{c[2], c[1], c[0], 0};
+    quad[0] = c[2];
+    quad[1] = c[1];
+    quad[2] = c[0];
+    quad[3] = 0;
   }
-  TGlobalBuffer pixels(imageSize);
+  std::memset(quad, 128, 4 * static_cast<std::size_t>(tableEntries - colours));
   item.CodeStream->SetPosition(0);
   bool damaged = false;
-  PxLzwDecode(item.CodeStream.get(), info, IsInterlaced, Owner, damaged, pixels.get(), AcceptDamagedData);
+  try {
+    PxLzwDecode(item.CodeStream.get(), info, IsInterlaced, Owner, damaged, file + pixelOffset, AcceptDamagedData);
+  } catch (...) {
+    Target->Clear();
+    throw;
+  }
   if (damaged) IsCorrupt = true;
-  Target->WriteBuffer(fileHeader, sizeof fileHeader);
-  Target->WriteBuffer(&info, sizeof info);
-  Target->WriteBuffer(quads, 4 * tableEntries);
-  if (imageSize > 0) Target->WriteBuffer(pixels.get(), imageSize);
   Target->SetPosition(0);
 }
 

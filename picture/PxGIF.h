@@ -120,7 +120,7 @@ class TPxGIFFrame : public TPersistent {
   void EncodeDib(TMemoryStream* Bmp);
 
   // Reading and writing the frame's blocks.
-  void ReadImage(TMemoryStream* Source);
+  void ReadImage(TCustomMemoryStream* Source);
   void WriteDescriptor(TStream* Target);
   void WriteLocalColors(TStream* Target);
   void WriteImageData(TStream* Target);

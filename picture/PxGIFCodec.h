@@ -11,44 +11,20 @@ namespace px {
 
 class TPxGIFImage;
 
-// Decoder bit reader: whole sub-blocks (a count byte, then the block) into a 260-byte buffer.
-struct TCodeReader {
-  std::uint32_t Position{0};  // bit position in Buffer
-  std::int32_t Held{0};       // valid bits in Buffer
-  std::uint8_t Buffer[260]{};
-  std::int32_t Width{0};
-  std::uint32_t Mask{0};
-};
-
-// Decoder pixel sink.
-struct TRowWriter {
-  std::int64_t Width{0}, Height{0};
-  std::int64_t Column{0}, Row{0};  // row 0 is the top row of the picture
-  int BitsPerPixel{8};
-  int Pass{0};
-  bool Interlaced{false};
-  std::int64_t Stride{0};
-  std::uint8_t* Pixels{nullptr};
-  std::uint8_t* Current{nullptr};  // the current row (bottom-up rows)
-};
-
-// The code that ends decoding when the data runs out.
-inline constexpr std::uint16_t kEndOfData = 0xFFFF;
-
-// The next code; kEndOfData when the data ends before the code is whole.
-std::uint16_t PxLzwReadCode(TStream* Source, TCodeReader& Reader);
-// One pixel into the rows (nothing once the last row is done).
-void StoreDecodedPixel(std::uint8_t Index, TRowWriter& Writer);
 // The row after Row in GIF interlace order (passes of 8, 8, 4 and 2 rows); past the picture
 // when it is done.
 std::int64_t NextInterlacedRow(std::int64_t Row, std::int64_t Height, int& Pass);
 
-// Decodes one frame's image data (Source at its minimum code size byte) into zeroed bottom-up
-// rows of Info's width, height and bit count. Literal pixels are the codes below the clear
-// code; the data may begin without a clear code. A code size outside 1..9, a code chain longer
-// than the stack or a first code that names no string raises (or, with AcceptDamaged, marks
-// Damaged and ends decoding); data that ends before the picture does raises "Stream read
-// error" (or marks Damaged). Progress goes to Image when given.
+// Decodes one frame's image data (Source at its minimum code size byte) into bottom-up rows of
+// Info's width, height and bit count; every byte of the rows is written, those the data does
+// not reach (and the rows' padding) with 0. The data is the sub-blocks' bytes joined, up to
+// the end of Source. Literal pixels are the codes below the clear code; the data may begin
+// without a clear code. A code size outside 1..9, a code chain longer than the stack or a first
+// code that names no string raises (or, with AcceptDamaged, marks Damaged and ends decoding);
+// data that ends before the picture does raises "Stream read error" (or marks Damaged), and a
+// sub-block cut short raises it when the decoder reaches it. Source is left after the last
+// sub-block the codes read reach into. Progress goes to Image when given. The tables are kept
+// for the thread.
 void PxLzwDecode(TStream* Source, const BITMAPINFOHEADER& Info, bool Interlaced, TPxGIFImage* Image, bool& Damaged,
                  std::uint8_t* Pixels, bool AcceptDamaged);
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 #include "picture/PxGIF.h"
 #include "picture/PxGraphUtils.h"
@@ -50,12 +51,15 @@ bool SameText3(const std::uint8_t* A, const char* B) {
 }
 
 void ReadColorTable(TStream* S, TGifColorTable& Table, int Bits) {
-  Table = TGifColorTable{};
+  static_assert(sizeof Table.Colors == 768, "entries of three bytes, one after another");
   Table.Count = 1 << Bits;
-  std::uint8_t bytes[768];
-  S->ReadBuffer(bytes, 3 * Table.Count);
-  for (int i = 0; i < Table.Count; ++i)
-    Table.Colors[static_cast<std::size_t>(i)] = {bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]};
+  try {
+    S->ReadBuffer(Table.Colors.data(), 3 * Table.Count);
+  } catch (...) {
+    Table.Colors = {};
+    throw;
+  }
+  std::memset(Table.Colors.data() + Table.Count, 0, 3 * static_cast<std::size_t>(256 - Table.Count));
 }
 
 // Count entries, padded with black to Bits entries.
@@ -147,7 +151,7 @@ bool ColorIsDuplicated(int Index, const TGifColorTable& Table) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-void TPxGIFFrame::ReadImage(TMemoryStream* Source) {
+void TPxGIFFrame::ReadImage(TCustomMemoryStream* Source) {
   TGIFItem& item = *ItemData;
   item.CodeStream = std::make_unique<TMemoryStream>();
   try {
@@ -163,22 +167,26 @@ void TPxGIFFrame::ReadImage(TMemoryStream* Source) {
       HasLocalTable = false;
       item.ColorTable = TGifColorTable{};
     }
-    WriteByte(item.CodeStream.get(), ReadByte(Source));
-    // Sub-blocks up to the terminator; one that runs past the data marks the frame.
+    // The code size byte and the sub-blocks up to the terminator, copied at once; a sub-block
+    // that runs past the data marks the frame and is left out.
     const auto* data = static_cast<const std::uint8_t*>(Source->Memory());
-    while (!AtEnd(Source)) {
-      const BYTE count = ReadByte(Source);
-      const std::int64_t at = Source->Position();
-      if (count > Source->Size() - at) {
+    const std::int64_t start = Source->Position(), size = Source->Size();
+    if (start >= size) throw EReadError();
+    std::int64_t at = start + 1, copied = at;
+    while (at < size) {
+      const std::int64_t count = data[at++];
+      if (count > size - at) {
         IsCorrupt = true;
-        Source->Seek(0, soFromEnd);
+        at = size;
         break;
       }
-      item.CodeStream->WriteBuffer(&count, 1);
+      at += count;
+      copied = at;
       if (count == 0) break;
-      item.CodeStream->WriteBuffer(data + at, count);
-      Source->Seek(count, soFromCurrent);
     }
+    item.CodeStream->SetSizeUncleared(copied - start);
+    std::memcpy(item.CodeStream->Memory(), data + start, static_cast<std::size_t>(copied - start));
+    Source->SetPosition(at);
     if (IsCorrupt && !AcceptDamagedData) throw EReadError("Stream read error");
     item.CodeStream->SetPosition(0);
 
@@ -224,10 +232,18 @@ void TPxGIFFrame::ReadImage(TMemoryStream* Source) {
 void TPxGIFImage::DecodeStream(std::int64_t Count, TStream* Source, bool DecodeFirst) {
   ResetImage();
   if (Count > std::max<std::int64_t>(Source->Size() - Source->Position(), 0)) throw EReadError("Stream read error");
-  TMemoryStream data;
+  // The GIF is read where it lies when the source is in memory, else from a copy.
+  TMemoryStream copy;
+  std::unique_ptr<TResourceStream> view;
   if (Count > 0) {
-    data.SetSize(Count);
-    Source->ReadBuffer(data.Memory(), Count);
+    if (auto* memory = dynamic_cast<TCustomMemoryStream*>(Source)) {
+      view = std::make_unique<TResourceStream>(static_cast<const std::uint8_t*>(memory->Memory()) + Source->Position(), Count);
+      Source->Seek(Count, soFromCurrent);
+    } else {
+      copy.SetSizeUncleared(Count);
+      Source->ReadBuffer(copy.Memory(), Count);
+    }
+    TCustomMemoryStream& data = view ? static_cast<TCustomMemoryStream&>(*view) : copy;
     data.SetPosition(0);
 
     std::uint8_t signature[6];

@@ -139,6 +139,8 @@ class TMemoryStream : public TCustomMemoryStream {
 
   std::int64_t Write(const void* Buffer, std::int64_t Count) override;
   void SetSize(std::int64_t NewSize) override;  // keeps the position unless it is past the end
+  // As SetSize, but the bytes it adds are not cleared: for a caller that writes every one of them.
+  void SetSizeUncleared(std::int64_t NewSize);
   void Clear();                                  // size and position 0, memory released
   std::int64_t Capacity() const { return FCapacity; }
   void LoadFromStream(TStream* Stream);          // the whole of Stream from its start; position 0

@@ -117,9 +117,14 @@ void TMemoryStream::SetCapacity(std::int64_t NewCapacity) {
 }
 
 void TMemoryStream::SetSize(std::int64_t NewSize) {
+  const std::int64_t old = FSize;
+  SetSizeUncleared(NewSize);
+  if (NewSize > old) std::memset(static_cast<char*>(FMemory) + old, 0, static_cast<std::size_t>(NewSize - old));
+}
+
+void TMemoryStream::SetSizeUncleared(std::int64_t NewSize) {
   if (NewSize < 0) throw EStreamError("Invalid stream size");
   if (NewSize > FCapacity) SetCapacity(NewSize);
-  if (NewSize > FSize) std::memset(static_cast<char*>(FMemory) + FSize, 0, static_cast<std::size_t>(NewSize - FSize));
   FSize = NewSize;
   if (FPosition > FSize) FPosition = FSize;
 }

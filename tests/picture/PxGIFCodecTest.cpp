@@ -177,6 +177,24 @@ TEST(GifLzw, DecoderStoresFourAndOneBitRows) {
   EXPECT_EQ(rows1[1], 0x80);
 }
 
+TEST(GifLzw, TableFilledByAStringAcrossARowEnd) {
+  // A full table used on without a clear: at some width the code that fills the table writes
+  // a string across a row's end; every width gives the pixels back.
+  std::mt19937 random(17);
+  Bytes pixels;
+  while (pixels.size() < 30000) pixels.insert(pixels.end(), 1 + random() % 6, static_cast<std::uint8_t>(random() % 12));
+  LzwStyle style;
+  style.ClearWhenFull = false;
+  const Bytes data = LzwEncode(8, pixels, style, random);
+  for (int w = 20; w <= 120; ++w) {
+    const int h = static_cast<int>(pixels.size()) / w;
+    const Decoded d = Decode(data, w, h);
+    ASSERT_FALSE(d.Damaged) << w;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(d.At(x, y), pixels[static_cast<std::size_t>(y * w + x)]) << w << " " << x << " " << y;
+  }
+}
+
 TEST(GifLzw, StreamsWithoutALeadingClearCode) {
   // The first code makes no table entry: 258 is then the string of 5 and its first pixel.
   Decoded d = Decode(PackCodes(8, {5, 258, 257}), 3, 1);
@@ -274,6 +292,62 @@ TEST(GifLzw, DataEndingEarly) {
   EXPECT_THROW(PxLzwDecode(&s, Info(2, 1, 8), false, nullptr, damaged, rows.data(), true), EReadError);
 }
 
+TEST(GifLzw, WhatTheDataLeavesOutIsZero) {
+  // Ten literal pixels of a 7 x 5 picture in rows of 8, 4 and 1 bits, plain and interlaced: the
+  // rest of the row, the rows after it and every row's padding are 0, whatever was there.
+  std::vector<std::uint32_t> codes{4};
+  for (std::uint32_t i = 0; i < 10; ++i) codes.push_back(1 + i % 3);
+  for (int bits : {8, 4, 1})
+    for (bool interlaced : {false, true})
+      for (bool endCode : {false, true}) {
+        std::vector<std::uint32_t> all = codes;
+        if (endCode) all.push_back(5);
+        const int w = 7, h = 5;
+        const std::int64_t stride = DibScanlineBytes(bits * w);
+        std::vector<std::uint8_t> expected(static_cast<std::size_t>(stride * h), 0);
+        std::int64_t row = 0;
+        int pass = 0;
+        for (int i = 0; i < 10; ++i) {
+          const int x = i % w, v = static_cast<int>((1 + i % 3) & ((1u << bits) - 1));
+          if (i > 0 && x == 0) row = interlaced ? NextInterlacedRow(row, h, pass) : row + 1;
+          std::uint8_t* line = expected.data() + (h - 1 - row) * stride;
+          if (bits == 8) line[x] = static_cast<std::uint8_t>(v);
+          if (bits == 4) line[x / 2] |= static_cast<std::uint8_t>(x % 2 ? v : v << 4);
+          if (bits == 1) line[x / 8] |= static_cast<std::uint8_t>(v << (7 - x % 8));
+        }
+        std::vector<std::uint8_t> rows(expected.size(), 0xEE);
+        TMemoryStream s;
+        PutBytes(&s, PackCodes(2, all));
+        s.SetPosition(0);
+        bool damaged = false;
+        PxLzwDecode(&s, Info(w, h, bits), interlaced, nullptr, damaged, rows.data(), true);
+        EXPECT_EQ(damaged, !endCode);
+        EXPECT_EQ(rows, expected) << bits << " " << interlaced << " " << endCode;
+      }
+}
+
+TEST(GifLzw, EntriesNotYetMadeAreEmptyAfterAnotherFrame) {
+  // 300 arrives before it exists: entry 259 then leads to entry 300, which no code of this
+  // frame made and which stands for nothing (pixel 0), also when the tables of the thread
+  // were filled by an earlier frame.
+  const Bytes stray = PackCodes(8, {256, 7, 300, 258, 259, 257});
+  const std::vector<std::uint8_t> expected{7, 7, 7, 7, 7, 0, 0, 7};
+  auto decodeStray = [&] {
+    Decoded d = Decode(stray, 8, 1);
+    return std::vector<std::uint8_t>(d.Rows.begin(), d.Rows.begin() + 8);
+  };
+  EXPECT_EQ(decodeStray(), expected);
+  std::mt19937 random(3);
+  std::vector<std::uint8_t> noise(static_cast<std::size_t>(DibScanlineBytes(8 * 64) * 64));
+  for (auto& p : noise) p = static_cast<std::uint8_t>(random() % 256);
+  for (int bits : {8, 4}) {
+    TMemoryStream out;
+    PxLzwEncode(&out, Info(64, 64, bits), false, nullptr, noise.data());
+    EXPECT_FALSE(Decode(StreamBytes(&out), 64, 64).Damaged);
+    EXPECT_EQ(decodeStray(), expected) << bits;
+  }
+}
+
 TEST(GifLzw, CodesAcrossTinySubBlocks) {
   // Each byte in a sub-block of its own; 9-bit codes span them.
   const Bytes packed = PackCodes(8, {256, 1, 2, 3, 258, 257});
@@ -334,6 +408,41 @@ TEST(GifFrameCodec, FourEntryTableGivesAFourBitDib) {
   item.ImageWidth = 65535;
   item.ImageHeight = 65535;
   EXPECT_THROW(frame.DecodeToDib(&dib), EInvalidGraphicOperation);
+}
+
+TEST(GifFrameCodec, DecodingInsideAProgressHandler) {
+  // A handler of the decoder's progress that decodes another frame leaves both pictures whole.
+  TPxGIFImage image;
+  std::mt19937 random(8);
+  auto frameOf = [&](int W, int H) {
+    auto frame = std::make_unique<TPxGIFFrame>(&image);
+    TGIFItem& item = *frame->ItemData;
+    item.ImageWidth = W;
+    item.ImageHeight = H;
+    item.TableBits = 8;
+    item.ColorTable.Count = 256;
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(DibScanlineBytes(8 * W) * H));
+    for (auto& p : rows) p = static_cast<std::uint8_t>(random() % 7 == 0 ? random() % 256 : 9);
+    item.CodeStream = std::make_unique<TMemoryStream>();
+    PxLzwEncode(item.CodeStream.get(), Info(W, H, 8), false, nullptr, rows.data());
+    return frame;
+  };
+  auto outer = frameOf(90, 40), inner = frameOf(50, 70);
+  auto dib = [](TPxGIFFrame& F) {
+    TMemoryStream s;
+    F.DecodeToDib(&s);
+    return StreamBytes(&s);
+  };
+  const Bytes outerAlone = dib(*outer), innerAlone = dib(*inner);
+  Bytes innerInHandler;
+  bool decoding = false;
+  image.OnProgress = [&](TObject*, TProgressStage Stage, BYTE, bool, const TRect&, const std::string&) {
+    if (Stage != psRunning || decoding || !innerInHandler.empty()) return;
+    decoding = true;
+    innerInHandler = dib(*inner);
+  };
+  EXPECT_EQ(dib(*outer), outerAlone);
+  EXPECT_EQ(innerInHandler, innerAlone);
 }
 
 TEST(GifFrameCodec, EncodingBitmaps) {

@@ -162,6 +162,16 @@ void ExpectSameFrames(TPxGIFImage& Ours, const Peer& P, const std::string& Name)
   }
 }
 
+// Data read by us into Image and by giflib (returned): the same frames.
+Peer DecodeBesideGiflib(TPxGIFImage& Image, const Bytes& Data, const std::string& Name) {
+  const Peer peer = GiflibDecode(Data);
+  EXPECT_TRUE(peer.Ok) << Name;
+  if (!peer.Ok) return peer;
+  Load(Image, Data);
+  ExpectSameFrames(Image, peer, Name);
+  return peer;
+}
+
 std::vector<QImage> QtFrames(const Bytes& Gif) {
   QByteArray data(reinterpret_cast<const char*>(Gif.data()), static_cast<qsizetype>(Gif.size()));
   QBuffer buffer(&data);
@@ -186,11 +196,8 @@ TEST(PxGifPeer, GeneratedPicturesDecodeAsGiflibDecodesThem) {
   for (int n = 0; n < kGeneratedGifs; ++n) {
     const Bytes data = GeneratedGif(n);
     const std::string name = "generated " + std::to_string(n);
-    const Peer peer = GiflibDecode(data);
-    ASSERT_TRUE(peer.Ok) << name;
     TPxGIFImage image;
-    Load(image, data);
-    ExpectSameFrames(image, peer, name);
+    const Peer peer = DecodeBesideGiflib(image, data, name);
     if (HasFailure()) return;
     const Peer again = GiflibDecode(Save(image));
     ASSERT_TRUE(again.Ok) << name;
@@ -199,6 +206,33 @@ TEST(PxGifPeer, GeneratedPicturesDecodeAsGiflibDecodesThem) {
       ASSERT_EQ(again.Frames[i].Pixels, peer.Frames[i].Pixels) << name << " frame " << i;
       ASSERT_EQ(again.Frames[i].Transparent, peer.Frames[i].Transparent) << name << " frame " << i;
     }
+  }
+}
+
+// Large pictures (the decoder takes other ways there): photograph-like noise, runs and flat
+// areas of 256 colours, in rows of several widths, full tables cleared or used on, interlaced
+// or not, long or short sub-blocks.
+TEST(PxGifPeer, LargePicturesDecodeAsGiflibDecodesThem) {
+  std::mt19937 random(41);
+  const std::pair<int, int> sizes[] = {{320, 240}, {1000, 80}, {257, 300}, {400, 200}};
+  for (int n = 0; n < 8; ++n) {
+    const auto [w, h] = sizes[n % 4];
+    Bytes pixels(static_cast<std::size_t>(w) * h);
+    std::uint8_t run = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      const int x = static_cast<int>(i % static_cast<std::size_t>(w)), y = static_cast<int>(i / static_cast<std::size_t>(w));
+      if (random() % 16 == 0) run = static_cast<std::uint8_t>(random() % 256);
+      pixels[i] = x < w / 3 ? static_cast<std::uint8_t>((x / 2 + y) % 7 + random() % 3) : (y % 50 < 25 ? run : 200);
+    }
+    const bool interlaced = n % 3 == 1;
+    const Bytes stream = interlaced ? InterlacedRows(pixels, w, h) : pixels;
+    LzwStyle style;
+    style.LeadingClear = n % 2 == 0;
+    style.ClearWhenFull = n % 4 < 2;
+    style.MaxBlock = n % 4 == 3 ? 7 : 255;
+    const Bytes data = GifBuilder().Screen(w, h, 8).Image(0, 0, w, h, LzwEncode(8, stream, style, random), 0, interlaced).Trailer().File();
+    TPxGIFImage image;
+    DecodeBesideGiflib(image, data, "large " + std::to_string(n));
   }
 }
 

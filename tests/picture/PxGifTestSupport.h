@@ -252,6 +252,18 @@ inline Bytes LzwEncode(int Minimum, const Bytes& Pixels, const LzwStyle& Style, 
   return out;
 }
 
+// Rows of W pixels in the order an interlaced picture sends them: 0, 8, ..; 4, 12, ..; 2, 6, ..;
+// 1, 3, ..
+inline Bytes InterlacedRows(const Bytes& Pixels, int W, int H) {
+  Bytes rows;
+  const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass)
+    for (int y = starts[pass]; y < H; y += steps[pass])
+      rows.insert(rows.end(), Pixels.begin() + static_cast<std::ptrdiff_t>(y) * W,
+                  Pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * W);
+  return rows;
+}
+
 // The generated pictures of the differential tests. Picture N has code size 1 + N % 8 and
 // colour tables of 1 + N / 8 % 8 bits (global, local, or a global one of another size beside
 // local ones); its one to three frames are noise, runs or stripes, interlaced or not, with or
@@ -290,17 +302,7 @@ inline Bytes GeneratedGif(int N) {
       }
       if (pattern == 2) pixels[i] = static_cast<std::uint8_t>((x / 3 + y) % literals);
     }
-    // Rows in stream order: interlaced pictures send rows 0, 8, ..; 4, 12, ..; 2, 6, ..; 1, 3, ..
-    Bytes stream;
-    if (fr.Interlaced) {
-      const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
-      for (int pass = 0; pass < 4; ++pass)
-        for (int y = starts[pass]; y < fr.H; y += steps[pass])
-          stream.insert(stream.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * fr.W,
-                        pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * fr.W);
-    } else {
-      stream = pixels;
-    }
+    const Bytes stream = fr.Interlaced ? InterlacedRows(pixels, fr.W, fr.H) : pixels;
     LzwStyle style;
     style.LeadingClear = pick(0, 1) == 1;
     style.ClearChance = pick(0, 2) == 0 ? 0.02 : 0;
