@@ -412,7 +412,19 @@ void TPxAni::ReadRiff(TMemoryStream* S) {
       form != FourCC("ACON"))
     RaiseRiffError();
   ClearFrames();
+  try {
+    ReadChunks(S);
+  } catch (...) {
+    // What was read before the failure stays, but only as a graphic whose every step works.
+    FinishRead();
+    throw;
+  }
+  if (!FinishRead()) RaiseRiffError();
+}
 
+void TPxAni::ReadChunks(TMemoryStream* S) {
+  TFourCC id;
+  std::uint32_t size = 0;
   bool reading = true;
   while (reading && RiffReadChunkHeader(S, id, size)) {
     if (id == FourCC("anih")) {
@@ -482,16 +494,21 @@ void TPxAni::ReadRiff(TMemoryStream* S) {
     }
   }
 
+}
+
+bool TPxAni::FinishRead() {
   std::erase_if(FIcons, [](const std::unique_ptr<TPxIconFrame>& F) { return !F->Icon(); });
+  // Steps without icons, or a step that names no icon, would fail every use of the graphic.
+  const bool usable = !FIcons.empty() && std::all_of(FSequence.begin(), FSequence.end(), [this](std::uint32_t Icon) {
+    return Icon < static_cast<std::uint32_t>(IconCount());
+  });
+  if (!usable) {
+    ResetContents();
+    return false;
+  }
   if (FStepCount == 0) FStepCount = IconCount();
   FHeader.Icons = static_cast<std::uint32_t>(IconCount());
-  if (FIcons.empty()) RaiseRiffError();
-  // A step that names no icon would fail every use of the graphic: such a file is refused.
-  for (std::uint32_t icon : FSequence)
-    if (icon >= FHeader.Icons) {
-      ResetContents();
-      RaiseRiffError();
-    }
+  return true;
 }
 
 void TPxAni::LoadFromStream(TStream* Stream) {

@@ -75,7 +75,8 @@ class TPxAni : public TGraphic {
   // The RIFF file from the stream's position to its end; damage after the first icons ends
   // reading quietly. EReadError "Stream read error" for a stream that is not an animated
   // cursor, holds no icon, or whose sequence names an icon it does not hold (the graphic is
-  // then empty). Any other failed load leaves what was read.
+  // then empty). Any other failed load leaves what was read, when that holds an icon for every
+  // step (else the graphic is empty too).
   void LoadFromStream(TStream* Stream) override;
   // EInvalidGraphicOperation "Invalid image" without icons.
   void SaveToStream(TStream* Stream) override;
@@ -133,6 +134,10 @@ class TPxAni : public TGraphic {
 
  private:
   void ReadRiff(TMemoryStream* Stream);
+  void ReadChunks(TMemoryStream* Stream);
+  // Drops icon frames without an icon and completes the step count and the header; resets the
+  // graphic and answers false when no icon was read or a step names an icon that is not there.
+  bool FinishRead();
   void WriteRiff(TStream* Stream);
   // The icon of an "icon" chunk of Size bytes at the stream's position; null when the chunk
   // holds none.

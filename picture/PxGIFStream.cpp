@@ -441,6 +441,11 @@ void TPxGIFImage::EncodeStream(TStream* Target, bool WithCount) {
   }
 
   for (const auto& frame : FrameList) {
+    // A width or height of 0 reads back as the logical screen's: a frame without pixels on a
+    // screen that other frames widen cannot be written (it would come back as a frame of the
+    // screen's size, with more pixels than its data holds), so it is left out.
+    if ((frame->ItemData->ImageWidth == 0 && LogicalWidth != 0) || (frame->ItemData->ImageHeight == 0 && LogicalHeight != 0))
+      continue;
     for (const auto& e : frame->ExtensionList) {
       if (!e) continue;
       WriteByte(&out, kExtensionIntroducer);

@@ -183,6 +183,26 @@ TEST(AniReader, DamageAfterTheFirstIconsEndsReadingQuietly) {
   }
 }
 
+TEST(AniReader, HeaderRefusedAfterTheIconsKeepsOnlyAWorkingGraphic) {
+  // A second "anih" without flag bit 0 fails the load after the sequence and icons were read.
+  const auto file = [](const std::vector<std::uint32_t>& Sequence, const std::vector<Bytes>& Icons) {
+    return AniBuilder().Header(2, 2, 0).Table("seq ", Sequence).Frames(Icons).Header(1, 1, 0, 0).File();
+  };
+  TPxAni ani;
+  EXPECT_THROW(Load(ani, file({1, 0, 1}, {kRed, kLime})), EReadError);
+  EXPECT_EQ(ani.IconCount(), 2);  // what was read stays
+  EXPECT_EQ(ani.FrameCount(), 3);
+  EXPECT_EQ(StepColour(ani, 2), clLime);
+  // A step naming an icon that was not read, or steps without any icon: nothing stays.
+  for (const Bytes& f : {file({0, 1, 2}, {kRed, kLime}), file({0, 0}, {})}) {
+    Load(ani, AniBuilder().Header(1, 1, 0).Frames({kRed}).File());
+    EXPECT_THROW(Load(ani, f), EReadError);
+    EXPECT_EQ(ani.IconCount(), 0);
+    EXPECT_EQ(ani.FrameCount(), 0);
+    EXPECT_TRUE(ani.Empty());
+  }
+}
+
 TEST(AniReader, LoadingAgainReplacesAndNotifiesTwice) {
   TPxAni ani;
   Load(ani, AniBuilder().Header(2, 2, 0).Frames({kRed, kLime}).File());

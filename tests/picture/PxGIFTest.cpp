@@ -293,16 +293,25 @@ TEST(PxGifReader, LongDelaysKeepTheirHundredths) {
 }
 
 TEST(PxGifReader, FrameWithoutPixels) {
-  // Width 0 on a logical screen of width 0: an empty frame, written back as it came.
+  // Width 0 on a logical screen of width 0: an empty frame.
   TPxGIFImage image;
-  Load(image, GifBuilder().Screen(0, 2, 2).Image(0, 0, 0, 2, kPixels).Image(0, 0, 4, 2, kPixels).Image(50000, 0, 0, 2, kPixels).Trailer().File());
+  Load(image, GifBuilder().Screen(0, 2, 2).Control(7).Image(0, 0, 0, 2, kPixels).Image(0, 0, 4, 2, kPixels).Image(50000, 0, 0, 2, kPixels).Trailer().File());
   ASSERT_EQ(image.FrameCount(), 3);
   EXPECT_TRUE(image.FrameAt(0)->DecodedBitmap()->Empty());
   EXPECT_EQ(image.Width(), 0);
+  // Written, only the 4-pixel frame widens the screen; there a width of 0 would read back as
+  // 4, so the frames without pixels are left out, their extensions with them.
   TPxGIFImage back;
   Load(back, Save(image));
-  EXPECT_EQ(back.FrameCount(), 3);
-  EXPECT_EQ(back.LogicalWidth, 4);  // frames without pixels do not widen the screen
+  EXPECT_EQ(back.LogicalWidth, 4);
+  ASSERT_EQ(back.FrameCount(), 1);
+  EXPECT_EQ(back.FrameAt(0)->ItemData->ImageWidth, 4);
+  EXPECT_EQ(back.FrameAt(0)->DelayMs, 0u);
+  // On a screen as empty as they are, they are written as they came.
+  Load(image, GifBuilder().Screen(0, 2, 2).Image(0, 0, 0, 2, kPixels).Image(3, 0, 0, 2, kPixels).Trailer().File());
+  Load(back, Save(image));
+  EXPECT_EQ(back.FrameCount(), 2);
+  EXPECT_EQ(back.LogicalWidth, 0);
 }
 
 TEST(PxGifReader, HugeFramesAreRefusedBeforeTheyAreAllocated) {
