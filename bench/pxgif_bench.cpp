@@ -18,10 +18,8 @@
 // (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
-#include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +30,7 @@
 #include <vector>
 
 #include "BenchCorpus.h"
+#include "RatioTable.h"
 #include "picture/PxDibConvert.h"
 #include "picture/PxGIF.h"
 #include "picture/PxGIFCodec.h"
@@ -210,11 +209,7 @@ int RoundsOf(const Set& S) { return static_cast<int>(std::max<std::int64_t>(1, (
 
 // Manual timing with the thread's CPU clock.
 struct Clock {
-  static double Now() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-  }
+  static double Now() { return benchsupport::ThreadSeconds(); }
 };
 
 void DecodeOurs(benchmark::State& State, int Index) {
@@ -394,5 +389,5 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("quantise/gray_1M", [](benchmark::State& S) {
     Quantise(S, [](const BITMAPINFOHEADER& H, std::uint8_t* R, RGBQUAD* T) { px::ConvertToGray(H, R, T); });
   })->Unit(benchmark::kMillisecond);
-  return benchcorpus::RunWithRatioTable("ours", "giflib");
+  return benchsupport::RunWithRatioTable("ours", "giflib");
 }
