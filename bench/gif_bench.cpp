@@ -6,7 +6,9 @@
 // Files: the bench corpus (ImageMagick's pictures, BenchCorpus.h) and files made here, encoded
 // once by giflib: photographic (dithered gradients and noise) and flat graphics (shapes in few
 // colours) at about 10 k, 100 k, 1000 k and 4000 k pixels, one interlaced photograph and one
-// animation of 24 frames.
+// animation of 24 frames. Each interlaced corpus file comes a second time with its interlace flag
+// cleared ("flag off"): the same codes, written row after row, so that the two times show what
+// interlacing itself costs.
 //
 // Times are the thread's CPU time, so that a busy machine does not count the time the thread
 // waits for a processor; a load includes freeing the picture again. For figures to compare: pin to one core and repeat, e.g.
@@ -143,6 +145,34 @@ Bytes PeerEncode(const Picture& P) {
   return Out;
 }
 
+// The same file with the interlace flag of every frame cleared: the same codes decoded into rows
+// in stream order, to set beside the interlaced decode. Empty when the file has no interlaced
+// frame (or its blocks cannot be walked).
+Bytes WithoutInterlace(Bytes F) {
+  auto SkipSubBlocks = [&](std::size_t& At) {
+    while (At < F.size() && F[At] != 0) At += F[At] + 1u;
+    ++At;
+  };
+  if (F.size() < 13) return {};
+  std::size_t At = 13 + ((F[10] & 0x80) ? 3u << ((F[10] & 7) + 1) : 0u);
+  bool Any = false;
+  while (At < F.size() && F[At] != 0x3B) {
+    if (F[At] == 0x21) {
+      At += 2;
+      SkipSubBlocks(At);
+    } else if (F[At] == 0x2C && At + 10 < F.size()) {
+      std::uint8_t& Flags = F[At + 9];
+      Any |= (Flags & 0x40) != 0;
+      Flags &= 0xBF;
+      At += 10 + ((Flags & 0x80) ? 3u << ((Flags & 7) + 1) : 0u) + 1;  // descriptor, table, code size
+      SkipSubBlocks(At);
+    } else {
+      return {};
+    }
+  }
+  return Any ? F : Bytes{};
+}
+
 struct Case {
   std::string Name;
   Bytes File;            // the input of both decoders
@@ -152,7 +182,10 @@ struct Case {
 std::vector<Case>& Cases() {
   static std::vector<Case> All = [] {
     std::vector<Case> V;
-    for (const benchcorpus::File& F : benchcorpus::GifCorpus()) V.push_back({F.Name, F.Data, F.Pixels});
+    for (const benchcorpus::File& F : benchcorpus::GifCorpus()) {
+      V.push_back({F.Name, F.Data, F.Pixels});
+      if (Bytes Plain = WithoutInterlace(F.Data); !Plain.empty()) V.push_back({F.Name + " (flag off)", std::move(Plain), F.Pixels});
+    }
     const auto Palette = CubePalette();
     auto Add = [&](std::string Name, int W, int H, bool Interlaced, int Frames, bool IsPhoto) {
       Picture P{W, H, Interlaced, {}, Palette};
