@@ -8,7 +8,9 @@
 // included). For figures to compare: pin to one core and repeat, e.g.
 //   taskset -c 3 bench_jpeg --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
 // once as the program runs and once with freed memory kept by the allocator
-// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
+// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824:glibc.malloc.mmap_threshold=33554432;
+// every name needs its prefix and numbers take no suffix; a short form such as
+// "trim_threshold=1G:mmap_threshold=32M" leaves large blocks mapped afresh at every load).
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>

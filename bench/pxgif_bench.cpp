@@ -15,7 +15,9 @@
 // waits for a processor. For figures to compare: pin to one core and repeat, e.g.
 //   taskset -c 3 bench_pxgif --benchmark_filter=code/ --benchmark_repetitions=7
 // once as the program runs and once with freed memory kept by the allocator
-// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1G:mmap_threshold=32M).
+// (GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824:glibc.malloc.mmap_threshold=33554432;
+// every name needs its prefix and numbers take no suffix; a short form such as
+// "trim_threshold=1G:mmap_threshold=32M" leaves large blocks mapped afresh at every load).
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
