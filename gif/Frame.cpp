@@ -7,6 +7,7 @@
 #include "gif/Image.h"
 #include "gif/LzwDecoder.h"
 #include "gif/LzwEncoder.h"
+#include "gif/Utils.h"
 
 namespace gif {
 
@@ -289,21 +290,8 @@ void TGIFSubImage::CoverPixelsWithColorMap() {
   if (Count >= 256) return;
   const std::uint8_t* P = FData.get();
   // Tables read from a stream have a power-of-two size: then no pixel lies outside when no
-  // pixel has a bit above the table's, which an OR over machine words tells.
-  if (Count > 0 && (Count & (Count - 1)) == 0) {
-    std::uint64_t Or = 0;
-    std::int64_t i = 0;
-    for (; i + 8 <= FDataSize; i += 8) {
-      std::uint64_t W;
-      std::memcpy(&W, P + i, 8);
-      Or |= W;
-    }
-    for (; i < FDataSize; ++i) Or |= P[i];
-    Or |= Or >> 32;
-    Or |= Or >> 16;
-    Or |= Or >> 8;
-    if ((Or & 0xFF & ~static_cast<std::uint64_t>(Count - 1)) == 0) return;
-  }
+  // pixel has a bit above the table's.
+  if (Count > 0 && (Count & (Count - 1)) == 0 && (1 << IndexBits(P, FDataSize)) <= Count) return;
   std::uint8_t Max = 0;
   for (std::int64_t i = 0; i < FDataSize; ++i) Max = std::max(Max, P[i]);
   if (Max >= Count) Map->PadWithBlack(Max + 1);
